@@ -1,0 +1,743 @@
+#include "litedb/LiteDatabase.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "litedb/LiteInternal.h"
+#include "litedb/LiteLog.h"
+
+using litedb_internal::format;
+
+namespace {
+
+// Sets the in-use flag for the life of the scope, so every way out clears it.
+class InUseScope {
+ public:
+  explicit InUseScope(bool& flag) : _flag(flag) { _flag = true; }
+  ~InUseScope() { _flag = false; }
+  InUseScope(const InUseScope&) = delete;
+  InUseScope& operator=(const InUseScope&) = delete;
+
+ private:
+  bool& _flag;
+};
+
+double secondsNow() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+int randomSleepMilliseconds() {
+  // Each waiting thread draws on its own, so connections do not retry in step.
+  thread_local std::mt19937 generator{std::random_device{}()};
+  std::uniform_int_distribution<int> below50(0, 49);
+  return 50 + below50(generator);
+}
+
+bool isUnreservedInPath(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~' || c == '/';
+}
+
+std::optional<std::string> pathFromFileURL(const std::optional<std::string>& url) {
+  if (!url) return std::nullopt;
+  std::string rest = *url;
+  const std::string scheme = "file://";
+  if (rest.compare(0, scheme.size(), scheme) == 0) rest.erase(0, scheme.size());
+  std::string path;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
+      path += static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      path += rest[i];
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
+// --- Construction and location -----------------------------------------------------
+
+std::shared_ptr<LiteDatabase> LiteDatabase::databaseWithPath(std::optional<std::string> path) {
+  return std::make_shared<LiteDatabase>(std::move(path));
+}
+
+std::shared_ptr<LiteDatabase> LiteDatabase::databaseWithURL(std::optional<std::string> url) {
+  return std::make_shared<LiteDatabase>(pathFromFileURL(url));
+}
+
+LiteDatabase::LiteDatabase() : LiteDatabase(std::optional<std::string>()) {}
+
+LiteDatabase::LiteDatabase(std::optional<std::string> path) : _databasePath(std::move(path)) {
+  // Connections may be used from several threads in turn (queue, pool); an engine
+  // built without mutexes would corrupt itself, so refuse to run at all.
+  if (sqlite3_threadsafe() == 0) {
+    liteLog("Assertion failed: (sqlite3_threadsafe()), function -[LiteDatabase initWithPath:], "
+            "file litedb/LiteDatabase, line 60.");
+    std::abort();
+  }
+}
+
+LiteDatabase::~LiteDatabase() {
+  close();
+}
+
+std::optional<std::string> LiteDatabase::databaseURL() const {
+  if (!_databasePath) return std::nullopt;
+  std::error_code ignored;
+  const std::string absolute = std::filesystem::absolute(*_databasePath, ignored).string();
+  std::string url = "file://";
+  for (unsigned char c : absolute) {
+    if (isUnreservedInPath(c)) {
+      url += static_cast<char>(c);
+    } else {
+      url += format("%%%02X", c);
+    }
+  }
+  return url;
+}
+
+std::string LiteDatabase::sqlitePath() const {
+  if (!_databasePath) return ":memory:";
+  if (_databasePath->empty()) return "";
+  return std::filesystem::path(*_databasePath).native();
+}
+
+std::string LiteDatabase::description() const {
+  return litedb_internal::objectDescription("LiteDatabase", this);
+}
+
+// --- Opening and closing -----------------------------------------------------------
+
+bool LiteDatabase::open() {
+  if (_isOpen) return true;
+  if (_db) close();  // a handle left by an earlier failed open
+  const int err = sqlite3_open(sqlitePath().c_str(), &_db);
+  _engineHandleState = std::make_shared<LiteEngineHandleState>();
+  if (err != SQLITE_OK) {
+    liteLog(format("error opening!: %d", err));
+    return false;
+  }
+  if (_maxBusyRetryTimeInterval > 0.0) setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+  _isOpen = true;
+  return true;
+}
+
+bool LiteDatabase::openWithFlags(int flags) {
+  return openWithFlagsVfs(flags, std::nullopt);
+}
+
+bool LiteDatabase::openWithFlagsVfs(int flags, const std::optional<std::string>& vfsName) {
+  if (_isOpen) return true;
+  if (_db) close();
+  const int err = sqlite3_open_v2(sqlitePath().c_str(), &_db, flags,
+                                  vfsName ? vfsName->c_str() : nullptr);
+  _engineHandleState = std::make_shared<LiteEngineHandleState>();
+  if (err != SQLITE_OK) {
+    liteLog(format("error opening!: %d", err));
+    return false;
+  }
+  if (_maxBusyRetryTimeInterval > 0.0) setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+  _isOpen = true;
+  return true;
+}
+
+bool LiteDatabase::close() {
+  // Closing result sets drops their references to us; stay alive until done.
+  const std::shared_ptr<LiteDatabase> keepAlive = weak_from_this().lock();
+
+  clearCachedStatements();
+  closeOpenResultSets();
+
+  if (!_db) return true;
+
+  int rc = sqlite3_close(_db);
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    bool triedFinalizingOpenStatements = false;
+    while (sqlite3_stmt* pStmt = sqlite3_next_stmt(_db, nullptr)) {
+      liteLog("Closing leaked statement");
+      sqlite3_finalize(pStmt);
+      triedFinalizingOpenStatements = true;
+    }
+    if (triedFinalizingOpenStatements) rc = sqlite3_close(_db);
+  }
+  if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) {
+    liteLog(format("error closing!: %d", rc));
+  }
+  // Statements still held elsewhere were finalised above; they must not be again.
+  if (_engineHandleState) _engineHandleState->closed = true;
+  _engineHandleState.reset();
+  _db = nullptr;
+  _isOpen = false;
+  return true;
+}
+
+bool LiteDatabase::interrupt() {
+  if (!_db) return false;
+  sqlite3_interrupt(_db);
+  return true;
+}
+
+void LiteDatabase::setMaxBusyRetryTimeInterval(double timeout) {
+  _maxBusyRetryTimeInterval = timeout;
+  if (!_db) return;
+  if (timeout > 0.0) {
+    sqlite3_busy_handler(_db, &LiteDatabase::busyHandler, this);
+  } else {
+    sqlite3_busy_handler(_db, nullptr, nullptr);
+  }
+}
+
+int LiteDatabase::busyHandler(void* context, int count) {
+  auto* self = static_cast<LiteDatabase*>(context);
+  if (count == 0) {
+    self->_startBusyRetryTime = secondsNow();
+    return 1;
+  }
+  const double delta = secondsNow() - self->_startBusyRetryTime;
+  if (delta < self->_maxBusyRetryTimeInterval) {
+    const int requestedSleepInMillseconds = randomSleepMilliseconds();
+    const int actualSleepInMilliseconds = sqlite3_sleep(requestedSleepInMillseconds);
+    if (actualSleepInMilliseconds != requestedSleepInMillseconds) {
+      liteLog(format("WARNING: Requested sleep of %i milliseconds, but SQLite returned %i. Maybe "
+                     "SQLite wasn't built with HAVE_USLEEP=1?",
+                     requestedSleepInMillseconds, actualSleepInMilliseconds));
+    }
+    return 1;
+  }
+  return 0;
+}
+
+// --- Errors and results ------------------------------------------------------------
+
+std::string LiteDatabase::lastErrorMessage() const {
+  // The engine answers a missing handle with "out of memory", which would mislead.
+  if (!_db) return sqlite3_errstr(SQLITE_MISUSE);
+  return sqlite3_errmsg(_db);
+}
+
+int LiteDatabase::lastErrorCode() const {
+  if (!_db) return SQLITE_MISUSE;
+  return sqlite3_errcode(_db);
+}
+
+int LiteDatabase::lastExtendedErrorCode() const {
+  if (!_db) return SQLITE_MISUSE;
+  return sqlite3_extended_errcode(_db);
+}
+
+bool LiteDatabase::hadError() const {
+  const int lastErrCode = lastErrorCode();
+  return lastErrCode > SQLITE_OK && lastErrCode < SQLITE_ROW;
+}
+
+LiteError LiteDatabase::errorWithMessage(const std::string& message) const {
+  return LiteError{"LiteDatabase", lastErrorCode(), message};
+}
+
+LiteError LiteDatabase::lastError() const {
+  return errorWithMessage(lastErrorMessage());
+}
+
+std::int64_t LiteDatabase::lastInsertRowId() {
+  if (_isExecutingStatement) {
+    warnInUse();
+    return 0;
+  }
+  InUseScope inUse(_isExecutingStatement);
+  return _db ? sqlite3_last_insert_rowid(_db) : 0;
+}
+
+int LiteDatabase::changes() {
+  if (_isExecutingStatement) {
+    warnInUse();
+    return 0;
+  }
+  InUseScope inUse(_isExecutingStatement);
+  return _db ? sqlite3_changes(_db) : 0;
+}
+
+// --- Result-set bookkeeping --------------------------------------------------------
+
+void LiteDatabase::closeOpenResultSets() {
+  const std::set<LiteResultSet*> openSetCopy = _openResultSets;
+  for (LiteResultSet* rs : openSetCopy) {
+    rs->setParentDB(nullptr);
+    rs->close();
+    _openResultSets.erase(rs);
+  }
+}
+
+void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) {
+  _openResultSets.erase(resultSet);
+}
+
+// --- Guards ------------------------------------------------------------------------
+
+bool LiteDatabase::databaseExists() {
+  // The open flag alone can be set by hand; never hand the engine a missing handle.
+  if (!_isOpen || !_db) {
+    liteLog(format("The LiteDatabase %s is not open.", description().c_str()));
+    return false;
+  }
+  return true;
+}
+
+void LiteDatabase::warnInUse() {
+  liteLog(format("The LiteDatabase %s is currently in use.", description().c_str()));
+}
+
+// --- Statement cache ---------------------------------------------------------------
+
+void LiteDatabase::setShouldCacheStatements(bool value) {
+  _shouldCacheStatements = value;
+  if (_shouldCacheStatements && !_cachedStatements) {
+    setCachedStatements(LiteStatementCache());
+  }
+  if (!_shouldCacheStatements) setCachedStatements(std::nullopt);
+}
+
+void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedStatements) {
+  _cachedStatements = std::move(cachedStatements);
+}
+
+std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
+  if (!_cachedStatements) return nullptr;
+  const auto found = _cachedStatements->find(query);
+  if (found == _cachedStatements->end()) return nullptr;
+  for (const std::shared_ptr<LiteStatement>& statement : found->second) {
+    if (!statement->inUse()) return statement;
+  }
+  return nullptr;
+}
+
+void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
+                                              const std::optional<std::string>& query) {
+  if (!query) {
+    liteLog("API misuse, -[LiteDatabase setCachedStatement:forQuery:] query must not be nil");
+    return;
+  }
+  if (!_cachedStatements) _cachedStatements.emplace();
+  statement->setQuery(*query);
+  std::vector<std::shared_ptr<LiteStatement>>& statements = (*_cachedStatements)[*query];
+  if (std::find(statements.begin(), statements.end(), statement) == statements.end()) {
+    statements.push_back(statement);
+  }
+}
+
+void LiteDatabase::clearCachedStatements() {
+  if (!_cachedStatements) return;
+  for (auto& [query, statements] : *_cachedStatements) {
+    const std::vector<std::shared_ptr<LiteStatement>> snapshot = statements;
+    for (const std::shared_ptr<LiteStatement>& statement : snapshot) statement->close();
+  }
+  _cachedStatements->clear();
+}
+
+void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement) {
+  if (!_cachedStatements) return;
+  for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
+    auto& statements = it->second;
+    statements.erase(std::remove(statements.begin(), statements.end(), statement), statements.end());
+    it = statements.empty() ? _cachedStatements->erase(it) : std::next(it);
+  }
+}
+
+// --- Queries and updates -----------------------------------------------------------
+
+std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
+  if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) return self;
+  // Not owned by a shared_ptr: hand out a non-owning pointer. Safe because our
+  // destructor closes, and so detaches, every result set before we go away.
+  return std::shared_ptr<LiteDatabase>(std::shared_ptr<LiteDatabase>(), this);
+}
+
+void LiteDatabase::logPrepareFailure(const std::string& sql) {
+  if (_logsErrors) {
+    liteLog(format("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str()));
+    liteLog("DB Query: " + sql);
+    liteLog("DB Path: " + _databasePath.value_or("(null)"));
+  }
+  if (_crashOnErrors) std::abort();
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
+    const std::string& sql, const std::vector<LiteValue>* arrayArgs,
+    const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
+  if (!databaseExists()) return nullptr;
+  if (_isExecutingStatement) {
+    warnInUse();
+    return nullptr;
+  }
+  InUseScope inUse(_isExecutingStatement);
+
+  if (_traceExecution) liteLog(description() + " executeQuery: " + sql);
+
+  std::shared_ptr<LiteStatement> statement;
+  sqlite3_stmt* pStmt = nullptr;
+  if (_shouldCacheStatements) {
+    statement = cachedStatementForQuery(sql);
+    pStmt = statement ? statement->statement() : nullptr;
+    if (statement) statement->reset();
+    if (!pStmt) statement.reset();
+  }
+
+  if (!pStmt) {
+    const int rc = sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr);
+    if (rc != SQLITE_OK) {
+      logPrepareFailure(sql);
+      sqlite3_finalize(pStmt);
+      return nullptr;
+    }
+  }
+
+  const int queryCount = sqlite3_bind_parameter_count(pStmt);
+  int idx = 0;
+  if (dictionaryArgs) {
+    for (const auto& [key, value] : *dictionaryArgs) {
+      const std::string parameterName = ":" + key;
+      if (_traceExecution) liteLog(parameterName + " = " + value.description());
+      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
+      if (namedIdx > 0) {
+        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        ++idx;
+      } else {
+        liteLog("Could not find index for " + key);
+      }
+    }
+  } else {
+    std::size_t nextListValue = 0;
+    while (idx < queryCount) {
+      const LiteValue* obj = nullptr;
+      if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
+        obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
+      } else if (args && nextListValue < args->size()) {
+        obj = &(*args)[nextListValue++];
+      } else {
+        break;
+      }
+      if (_traceExecution) {
+        if (const LiteData* data = obj->data()) {
+          liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
+        } else {
+          liteLog("obj: " + obj->description());
+        }
+      }
+      ++idx;
+      bindObjectToColumnInStatement(*obj, idx, pStmt);
+    }
+  }
+
+  if (idx != queryCount) {
+    liteLog("Error: the bind count is not correct for the # of variables (executeQuery)");
+    if (statement) {
+      // A cached statement must not stay in the cache once finalised.
+      forgetCachedStatement(statement);
+      statement->close();
+    } else {
+      sqlite3_finalize(pStmt);
+    }
+    return nullptr;
+  }
+
+  if (!statement) {
+    statement = std::make_shared<LiteStatement>();
+    statement->setStatement(pStmt);
+    statement->setEngineHandleState(_engineHandleState);
+    if (_shouldCacheStatements) setCachedStatementForQuery(statement, sql);
+  }
+
+  std::shared_ptr<LiteResultSet> rs =
+      LiteResultSet::resultSetWithStatementUsingParentDatabase(statement, sharedSelfForResultSet());
+  rs->setQuery(sql);
+  _openResultSets.insert(rs.get());
+  statement->setUseCount(statement->useCount() + 1);
+  return rs;
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArray(
+    const std::string& sql, const std::vector<LiteValue>& arguments) {
+  return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &arguments, nullptr, nullptr);
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithVAList(const std::string& sql,
+                                                                    const LiteVAList& args) {
+  return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, &args);
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithParameterDictionary(
+    const std::string& sql, const LiteDictionary& arguments) {
+  return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments, nullptr);
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
+    const std::string& sql, const std::vector<LiteValue>& values, std::optional<LiteError>* error) {
+  std::shared_ptr<LiteResultSet> rs =
+      executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &values, nullptr, nullptr);
+  if (!rs && error) *error = lastError();
+  return rs;
+}
+
+bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
+    const std::string& sql, std::optional<LiteError>* error, const std::vector<LiteValue>* arrayArgs,
+    const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
+  if (!databaseExists()) return false;
+  if (_isExecutingStatement) {
+    warnInUse();
+    return false;
+  }
+  InUseScope inUse(_isExecutingStatement);
+
+  if (_traceExecution) liteLog(description() + " executeUpdate: " + sql);
+
+  std::shared_ptr<LiteStatement> cachedStmt;
+  sqlite3_stmt* pStmt = nullptr;
+  if (_shouldCacheStatements) {
+    cachedStmt = cachedStatementForQuery(sql);
+    pStmt = cachedStmt ? cachedStmt->statement() : nullptr;
+    if (cachedStmt) cachedStmt->reset();
+    if (!pStmt) cachedStmt.reset();
+  }
+
+  if (!pStmt) {
+    const int rc = sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr);
+    if (rc != SQLITE_OK) {
+      logPrepareFailure(sql);
+      if (error) *error = lastError();
+      sqlite3_finalize(pStmt);
+      return false;
+    }
+  }
+
+  const int queryCount = sqlite3_bind_parameter_count(pStmt);
+  int idx = 0;
+  if (dictionaryArgs) {
+    for (const auto& [key, value] : *dictionaryArgs) {
+      const std::string parameterName = ":" + key;
+      if (_traceExecution) liteLog(parameterName + " = " + value.description());
+      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
+      if (namedIdx > 0) {
+        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        ++idx;
+      } else {
+        const std::string message = "Could not find index for " + key;
+        if (_logsErrors) liteLog(message);
+        if (error) *error = errorWithMessage(message);
+      }
+    }
+  } else {
+    std::size_t nextListValue = 0;
+    while (idx < queryCount) {
+      const LiteValue* obj = nullptr;
+      if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
+        obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
+      } else if (args && nextListValue < args->size()) {
+        obj = &(*args)[nextListValue++];
+      } else {
+        break;
+      }
+      if (_traceExecution) {
+        if (const LiteData* data = obj->data()) {
+          liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
+        } else {
+          liteLog("obj: " + obj->description());
+        }
+      }
+      ++idx;
+      bindObjectToColumnInStatement(*obj, idx, pStmt);
+    }
+  }
+
+  if (idx != queryCount) {
+    const std::string message = format(
+        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "
+        "(executeUpdate)",
+        idx, queryCount, sql.c_str());
+    if (_logsErrors) liteLog(message);
+    if (error) *error = errorWithMessage(message);
+    if (cachedStmt) {
+      forgetCachedStatement(cachedStmt);
+      cachedStmt->close();
+    } else {
+      sqlite3_finalize(pStmt);
+    }
+    return false;
+  }
+
+  const int rc = sqlite3_step(pStmt);
+  if (rc == SQLITE_DONE) {
+    // the usual outcome
+  } else if (rc == SQLITE_ROW) {
+    const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
+    if (_logsErrors) {
+      liteLog(message);
+      liteLog("DB Query: " + sql);
+    }
+    if (error) *error = errorWithMessage(message);
+  } else if (rc == SQLITE_INTERRUPT) {
+    if (_logsErrors) {
+      liteLog(format("Error calling sqlite3_step. Query was interrupted (%d: %s) SQLITE_INTERRUPT",
+                     rc, sqlite3_errmsg(_db)));
+      liteLog("DB Query: " + sql);
+    }
+  } else {
+    if (error) *error = lastError();
+    if (_logsErrors) {
+      if (rc == SQLITE_ERROR) {
+        liteLog(format("Error calling sqlite3_step (%d: %s) SQLITE_ERROR", rc, sqlite3_errmsg(_db)));
+      } else if (rc == SQLITE_MISUSE) {
+        liteLog(format("Error calling sqlite3_step (%d: %s) SQLITE_MISUSE", rc, sqlite3_errmsg(_db)));
+      } else {
+        liteLog(format("Unknown error calling sqlite3_step (%d: %s) eu", rc, sqlite3_errmsg(_db)));
+      }
+      liteLog("DB Query: " + sql);
+    }
+  }
+
+  if (!cachedStmt && _shouldCacheStatements) {
+    cachedStmt = std::make_shared<LiteStatement>();
+    cachedStmt->setStatement(pStmt);
+    cachedStmt->setEngineHandleState(_engineHandleState);
+    setCachedStatementForQuery(cachedStmt, sql);
+  }
+
+  int closeErrorCode;
+  if (cachedStmt) {
+    cachedStmt->setUseCount(cachedStmt->useCount() + 1);
+    closeErrorCode = sqlite3_reset(pStmt);
+  } else {
+    closeErrorCode = sqlite3_finalize(pStmt);
+  }
+  if (closeErrorCode != SQLITE_OK && _logsErrors) {
+    liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
+                   sqlite3_errmsg(_db)));
+    liteLog("DB Query: " + sql);
+  }
+
+  return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
+                                                     const std::vector<LiteValue>& arguments) {
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments, nullptr,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::executeUpdateWithVAList(const std::string& sql, const LiteVAList& args) {
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, nullptr,
+                                                                    &args);
+}
+
+bool LiteDatabase::executeUpdateWithParameterDictionary(const std::string& sql,
+                                                        const LiteDictionary& arguments) {
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, &arguments,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
+                                            const std::vector<LiteValue>& values,
+                                            std::optional<LiteError>* error) {
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, &values, nullptr,
+                                                                    nullptr);
+}
+
+// --- Batches -----------------------------------------------------------------------
+
+namespace {
+
+int executeStatementsRow(void* context, int columns, char** values, char** names) {
+  const auto& block = *static_cast<const LiteExecuteStatementsCallbackBlock*>(context);
+  LiteDictionary row;
+  for (int i = 0; i < columns; ++i) {
+    row[names[i]] = values[i] ? LiteValue(std::string(values[i])) : LiteValue::null();
+  }
+  return block(row);
+}
+
+}  // namespace
+
+bool LiteDatabase::executeStatements(const std::string& sql) {
+  return executeStatementsWithResultBlock(sql, nullptr);
+}
+
+bool LiteDatabase::executeStatementsWithResultBlock(const std::string& sql,
+                                                    const LiteExecuteStatementsCallbackBlock& block) {
+  if (!_db) {
+    // The engine must never see a missing handle.
+    databaseExists();
+    return false;
+  }
+  char* errmsg = nullptr;
+  const int rc = sqlite3_exec(_db, sql.c_str(), block ? &executeStatementsRow : nullptr,
+                              block ? const_cast<LiteExecuteStatementsCallbackBlock*>(&block) : nullptr,
+                              &errmsg);
+  if (errmsg) {
+    if (_logsErrors) liteLog(format("Error inserting batch: %s", errmsg));
+    sqlite3_free(errmsg);
+  }
+  return rc == SQLITE_OK;
+}
+
+// --- Binding -----------------------------------------------------------------------
+
+void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx, sqlite3_stmt* pStmt) {
+  // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
+  // the caller and may be gone before the statement is reset or finalised.
+  switch (obj.kind()) {
+    case LiteValue::Kind::Absent:
+    case LiteValue::Kind::Null:
+      sqlite3_bind_null(pStmt, idx);
+      return;
+    case LiteValue::Kind::Data: {
+      const LiteData& bytes = *obj.data();
+      // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
+      const void* pointer = bytes.empty() ? static_cast<const void*>("") : bytes.data();
+      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), SQLITE_TRANSIENT);
+      return;
+    }
+    case LiteValue::Kind::Date:
+      sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date()));
+      return;
+    case LiteValue::Kind::Number:
+      switch (obj.typeCode()) {
+        case 'c':
+        case 'C':
+        case 's':
+        case 'S':
+        case 'i':
+          sqlite3_bind_int(pStmt, idx, obj.intValue());
+          return;
+        case 'I':
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          return;
+        case 'q':
+          sqlite3_bind_int64(pStmt, idx, obj.longLongValue());
+          return;
+        case 'Q':
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          return;
+        case 'f':
+        case 'd':
+          sqlite3_bind_double(pStmt, idx, obj.doubleValue());
+          return;
+        default:
+          break;
+      }
+      break;
+    case LiteValue::Kind::Text:
+      sqlite3_bind_text(pStmt, idx, obj.text()->c_str(), -1, SQLITE_TRANSIENT);
+      return;
+    case LiteValue::Kind::Other:
+      break;
+  }
+  const std::string description = obj.description();
+  sqlite3_bind_text(pStmt, idx, description.c_str(), -1, SQLITE_TRANSIENT);
+}

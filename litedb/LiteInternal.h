@@ -1,0 +1,21 @@
+// Small helpers shared by litedb's sources; not part of its interface.
+#pragma once
+
+#include <string>
+
+namespace litedb_internal {
+
+// An object as printed for "%@" in messages: "<ClassName: 0x55d0c8a3b2c0>".
+std::string objectDescription(const char* className, const void* object);
+
+// printf-style formatting into a std::string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace litedb_internal
+
+namespace litedb_internal {
+
+// Locale-independent lower-casing of UTF-8 text (column names).
+std::string lowercase(const std::string& text);
+
+}  // namespace litedb_internal

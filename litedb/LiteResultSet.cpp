@@ -1,0 +1,353 @@
+#include "litedb/LiteResultSet.h"
+
+#include <sqlite3.h>
+
+#include "litedb/LiteDatabase.h"
+#include "litedb/LiteInternal.h"
+#include "litedb/LiteLog.h"
+#include "litedb/LiteStatement.h"
+
+using litedb_internal::format;
+
+std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentDatabase(
+    std::shared_ptr<LiteStatement> statement, std::shared_ptr<LiteDatabase> parentDB) {
+  auto rs = std::make_shared<LiteResultSet>();
+  rs->setStatement(std::move(statement));
+  rs->setParentDB(std::move(parentDB));
+  if (rs->_statement) rs->_statement->setInUse(true);
+  return rs;
+}
+
+LiteResultSet::~LiteResultSet() {
+  close();
+  _query.clear();
+  _columnNameToIndexMap.reset();
+}
+
+// --- Stepping ----------------------------------------------------------------------
+
+bool LiteResultSet::next() {
+  return nextWithError(nullptr);
+}
+
+bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  // A closed result set has no statement to step; the engine would answer misuse.
+  const int rc = pStmt ? sqlite3_step(pStmt) : SQLITE_MISUSE;
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) {
+    close();
+    return false;
+  }
+
+  sqlite3* handle = _parentDB ? _parentDB->sqliteHandle() : nullptr;
+  // sqlite3_errmsg of no handle says "out of memory"; name the code instead.
+  const std::string engineMessage = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
+  std::optional<LiteError> parentError;
+  if (_parentDB) parentError = _parentDB->lastError();
+
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    liteLog(format("%s:%d Database busy (%s)", "-[LiteResultSet nextWithError:]", 168,
+                   _parentDB ? _parentDB->databasePath().value_or("(null)").c_str() : "(null)"));
+    liteLog("Database busy");
+  } else if (rc == SQLITE_ERROR || rc == SQLITE_MISUSE) {
+    liteLog(format("Error calling sqlite3_step (%d: %s) rs", rc, engineMessage.c_str()));
+    if (rc == SQLITE_MISUSE && !parentError) {
+      parentError = LiteError{"LiteDatabase", SQLITE_MISUSE, "parentDB does not exist"};
+    }
+  } else {
+    liteLog(format("Unknown error calling sqlite3_step (%d: %s) rs", rc, engineMessage.c_str()));
+  }
+  if (error) {
+    *error = parentError ? *parentError : LiteError{"LiteDatabase", rc, engineMessage};
+  }
+  close();
+  return false;
+}
+
+bool LiteResultSet::hasAnotherRow() const {
+  if (!_parentDB || !_parentDB->sqliteHandle()) return false;
+  return sqlite3_errcode(_parentDB->sqliteHandle()) == SQLITE_ROW;
+}
+
+void LiteResultSet::close() {
+  if (_statement) {
+    _statement->reset();
+    _statement.reset();
+  }
+  if (_parentDB) {
+    // The parent may go away with our reference; touch nothing of it afterwards.
+    std::shared_ptr<LiteDatabase> parent = std::move(_parentDB);
+    _parentDB = nullptr;
+    parent->resultSetDidClose(this);
+  }
+}
+
+// --- Columns -----------------------------------------------------------------------
+
+int LiteResultSet::columnCount() const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  return pStmt ? sqlite3_column_count(pStmt) : 0;
+}
+
+const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
+  if (!_columnNameToIndexMap) {
+    _columnNameToIndexMap.emplace();
+    sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+    const int columnCount = pStmt ? sqlite3_column_count(pStmt) : 0;
+    for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
+      const char* name = sqlite3_column_name(pStmt, columnIdx);
+      if (!name) continue;
+      // Later columns win, so a duplicated name means its last column.
+      (*_columnNameToIndexMap)[litedb_internal::lowercase(name)] = columnIdx;
+    }
+  }
+  return *_columnNameToIndexMap;
+}
+
+int LiteResultSet::columnIndexForName(const std::string& columnName) {
+  const std::string lowerName = litedb_internal::lowercase(columnName);
+  // A closed result set has no columns, whatever the map remembers.
+  if (_statement && _statement->statement()) {
+    const std::map<std::string, int>& map = columnNameToIndexMap();
+    const auto found = map.find(lowerName);
+    if (found != map.end()) return found->second;
+  }
+  liteLog("Warning: I could not find the column named '" + lowerName + "'.");
+  return -1;
+}
+
+std::optional<std::string> LiteResultSet::columnNameForIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  if (!pStmt || columnIdx < 0 || columnIdx >= sqlite3_column_count(pStmt)) return std::nullopt;
+  const char* name = sqlite3_column_name(pStmt, columnIdx);
+  if (!name) return std::nullopt;
+  return std::string(name);
+}
+
+sqlite3_stmt* LiteResultSet::rowStatement(int columnIdx) const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  if (!pStmt) return nullptr;
+  // Reading with no current row would leave SQLITE_RANGE as the connection's last
+  // error; answer "nothing there" ourselves instead.
+  if (sqlite3_data_count(pStmt) == 0) return nullptr;
+  if (columnIdx < 0 || columnIdx >= sqlite3_column_count(pStmt)) return nullptr;
+  return pStmt;
+}
+
+// --- Typed getters -----------------------------------------------------------------
+
+int LiteResultSet::intForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  return pStmt ? sqlite3_column_int(pStmt, columnIdx) : 0;
+}
+
+int LiteResultSet::intForColumn(const std::string& columnName) {
+  return intForColumnIndex(columnIndexForName(columnName));
+}
+
+std::int64_t LiteResultSet::longForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  return pStmt ? sqlite3_column_int64(pStmt, columnIdx) : 0;
+}
+
+std::int64_t LiteResultSet::longForColumn(const std::string& columnName) {
+  return longForColumnIndex(columnIndexForName(columnName));
+}
+
+long long LiteResultSet::longLongIntForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  return pStmt ? sqlite3_column_int64(pStmt, columnIdx) : 0;
+}
+
+long long LiteResultSet::longLongIntForColumn(const std::string& columnName) {
+  return longLongIntForColumnIndex(columnIndexForName(columnName));
+}
+
+unsigned long long LiteResultSet::unsignedLongLongIntForColumnIndex(int columnIdx) const {
+  return static_cast<unsigned long long>(longLongIntForColumnIndex(columnIdx));
+}
+
+unsigned long long LiteResultSet::unsignedLongLongIntForColumn(const std::string& columnName) {
+  return unsignedLongLongIntForColumnIndex(columnIndexForName(columnName));
+}
+
+bool LiteResultSet::boolForColumnIndex(int columnIdx) const {
+  return intForColumnIndex(columnIdx) != 0;
+}
+
+bool LiteResultSet::boolForColumn(const std::string& columnName) {
+  return boolForColumnIndex(columnIndexForName(columnName));
+}
+
+double LiteResultSet::doubleForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  return pStmt ? sqlite3_column_double(pStmt, columnIdx) : 0.0;
+}
+
+double LiteResultSet::doubleForColumn(const std::string& columnName) {
+  return doubleForColumnIndex(columnIndexForName(columnName));
+}
+
+std::optional<std::string> LiteResultSet::stringForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  const unsigned char* text = sqlite3_column_text(pStmt, columnIdx);
+  if (!text) return std::nullopt;
+  // The byte count keeps text that holds NUL characters whole.
+  const int length = sqlite3_column_bytes(pStmt, columnIdx);
+  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+}
+
+std::optional<std::string> LiteResultSet::stringForColumn(const std::string& columnName) {
+  return stringForColumnIndex(columnIndexForName(columnName));
+}
+
+const char* LiteResultSet::UTF8StringForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return nullptr;
+  return reinterpret_cast<const char*>(sqlite3_column_text(pStmt, columnIdx));
+}
+
+const char* LiteResultSet::UTF8StringForColumn(const std::string& columnName) {
+  return UTF8StringForColumnIndex(columnIndexForName(columnName));
+}
+
+const char* LiteResultSet::UTF8StringForColumnName(const std::string& columnName) {
+  return UTF8StringForColumn(columnName);
+}
+
+std::optional<LiteData> LiteResultSet::dataForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(pStmt, columnIdx));
+  const int dataSize = sqlite3_column_bytes(pStmt, columnIdx);
+  if (!bytes) return std::nullopt;
+  return LiteData(bytes, bytes + dataSize);
+}
+
+std::optional<LiteData> LiteResultSet::dataForColumn(const std::string& columnName) {
+  return dataForColumnIndex(columnIndexForName(columnName));
+}
+
+std::optional<std::span<const std::uint8_t>> LiteResultSet::dataNoCopyForColumnIndex(
+    int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(pStmt, columnIdx));
+  const int dataSize = sqlite3_column_bytes(pStmt, columnIdx);
+  if (!bytes || dataSize <= 0) return std::span<const std::uint8_t>();
+  return std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(dataSize));
+}
+
+std::optional<std::span<const std::uint8_t>> LiteResultSet::dataNoCopyForColumn(
+    const std::string& columnName) {
+  return dataNoCopyForColumnIndex(columnIndexForName(columnName));
+}
+
+std::optional<LiteDate> LiteResultSet::dateForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  return liteDateWithTimeIntervalSince1970(doubleForColumnIndex(columnIdx));
+}
+
+std::optional<LiteDate> LiteResultSet::dateForColumn(const std::string& columnName) {
+  return dateForColumnIndex(columnIndexForName(columnName));
+}
+
+bool LiteResultSet::columnIndexIsNull(int columnIdx) const {
+  sqlite3_stmt* pStmt = rowStatement(columnIdx);
+  return pStmt && sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL;
+}
+
+bool LiteResultSet::columnIsNull(const std::string& columnName) {
+  return columnIndexIsNull(columnIndexForName(columnName));
+}
+
+LiteValue LiteResultSet::objectForColumnIndex(int columnIdx) const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  if (!pStmt || columnIdx < 0 || columnIdx >= sqlite3_column_count(pStmt)) return LiteValue();
+  std::optional<LiteValue> value;
+  if (sqlite3_data_count(pStmt) > 0) {
+    switch (sqlite3_column_type(pStmt, columnIdx)) {
+      case SQLITE_INTEGER:
+        value = LiteValue(longLongIntForColumnIndex(columnIdx));
+        break;
+      case SQLITE_FLOAT:
+        value = LiteValue(doubleForColumnIndex(columnIdx));
+        break;
+      case SQLITE_BLOB:
+        if (auto data = dataForColumnIndex(columnIdx)) value = LiteValue(std::move(*data));
+        break;
+      default:
+        if (auto text = stringForColumnIndex(columnIdx)) value = LiteValue(std::move(*text));
+        break;
+    }
+  }
+  return value ? *value : LiteValue::null();
+}
+
+LiteValue LiteResultSet::objectForColumn(const std::string& columnName) {
+  return objectForColumnIndex(columnIndexForName(columnName));
+}
+
+LiteValue LiteResultSet::objectForColumnName(const std::string& columnName) {
+  return objectForColumn(columnName);
+}
+
+LiteValue LiteResultSet::objectAtIndexedSubscript(int columnIdx) const {
+  return objectForColumnIndex(columnIdx);
+}
+
+LiteValue LiteResultSet::objectForKeyedSubscript(const std::string& columnName) {
+  return objectForColumn(columnName);
+}
+
+// --- Whole rows --------------------------------------------------------------------
+
+std::optional<LiteDictionary> LiteResultSet::resultDictionary() const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  const int num_cols = pStmt ? sqlite3_data_count(pStmt) : 0;
+  if (num_cols <= 0) {
+    liteLog("Warning: There seem to be no columns in this set.");
+    return std::nullopt;
+  }
+  LiteDictionary dict;
+  const int columnCount = sqlite3_column_count(pStmt);
+  for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
+    const char* name = sqlite3_column_name(pStmt, columnIdx);
+    if (!name) continue;
+    dict[name] = objectForColumnIndex(columnIdx);
+  }
+  return dict;
+}
+
+std::optional<LiteDictionary> LiteResultSet::resultDict() {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  const int num_cols = pStmt ? sqlite3_data_count(pStmt) : 0;
+  if (num_cols <= 0) {
+    liteLog("Warning: There seem to be no columns in this set.");
+    return std::nullopt;
+  }
+  LiteDictionary dict;
+  // Copy the map first: looking a key up goes through the same map.
+  const std::map<std::string, int> names = columnNameToIndexMap();
+  for (const auto& [columnName, columnIdx] : names) {
+    (void)columnIdx;
+    dict[columnName] = objectForColumn(columnName);
+  }
+  return dict;
+}
+
+void LiteResultSet::kvcMagic(LiteKeyValueCoding& object) const {
+  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
+  if (!pStmt || sqlite3_data_count(pStmt) == 0) return;
+  const int columnCount = sqlite3_column_count(pStmt);
+  for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(pStmt, columnIdx));
+    if (!text) continue;
+    const int length = sqlite3_column_bytes(pStmt, columnIdx);
+    const char* name = sqlite3_column_name(pStmt, columnIdx);
+    object.setValueForKey(std::string(text, static_cast<std::size_t>(length)), name ? name : "");
+  }
+}

@@ -1,0 +1,40 @@
+#include "litedb/LiteStatement.h"
+
+#include <sqlite3.h>
+
+#include "litedb/LiteInternal.h"
+
+LiteStatement::~LiteStatement() {
+  close();
+}
+
+bool LiteStatement::engineStatementGone() const {
+  return _engineHandleState && _engineHandleState->closed;
+}
+
+sqlite3_stmt* LiteStatement::statement() const {
+  return engineStatementGone() ? nullptr : _statement;
+}
+
+void LiteStatement::setStatement(sqlite3_stmt* statement) {
+  _statement = statement;
+  _engineHandleState.reset();
+}
+
+void LiteStatement::reset() {
+  if (sqlite3_stmt* stmt = statement()) sqlite3_reset(stmt);
+  _inUse = false;
+}
+
+void LiteStatement::close() {
+  // Finalising a statement the connection already finalised would free it twice.
+  if (sqlite3_stmt* stmt = statement()) sqlite3_finalize(stmt);
+  _statement = nullptr;
+  _engineHandleState.reset();
+  _inUse = false;
+}
+
+std::string LiteStatement::description() const {
+  return litedb_internal::objectDescription("LiteStatement", this) + " " +
+         std::to_string(_useCount) + " hit(s) for query " + _query;
+}

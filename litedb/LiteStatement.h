@@ -1,0 +1,66 @@
+// LiteStatement: one prepared engine statement (sqlite3_stmt), owned.
+//
+// The query and update cores of LiteDatabase create statements; a result set holds the
+// statement it steps, and the statement cache holds idle ones for reuse. Closing or
+// destroying a statement finalises the engine statement. When its connection closes
+// while a statement is still held somewhere, the connection finalises the engine
+// statement itself; the wrapper notices and forgets it rather than finalising twice.
+//
+// Thread-safety: none of its own; it belongs to its connection's thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct sqlite3_stmt;
+
+// Shared between a connection and the statements prepared on it: set once the
+// connection has finalised every remaining statement while closing.
+struct LiteEngineHandleState {
+  bool closed = false;
+};
+
+class LiteStatement {
+ public:
+  LiteStatement() = default;
+  ~LiteStatement();
+  LiteStatement(const LiteStatement&) = delete;
+  LiteStatement& operator=(const LiteStatement&) = delete;
+
+  // The engine statement; nullptr after close (or after its connection closed).
+  sqlite3_stmt* statement() const;
+  // Takes ownership of an engine statement (an earlier one is not finalised).
+  void setStatement(sqlite3_stmt* statement);
+
+  const std::string& query() const { return _query; }
+  void setQuery(std::string query) { _query = std::move(query); }
+
+  std::int64_t useCount() const { return _useCount; }
+  void setUseCount(std::int64_t useCount) { _useCount = useCount; }
+
+  bool inUse() const { return _inUse; }
+  void setInUse(bool inUse) { _inUse = inUse; }
+
+  // Resets the engine statement, if any; always clears inUse.
+  void reset();
+  // Finalises and forgets the engine statement, if any; always clears inUse.
+  void close();
+
+  // "<LiteStatement: 0x...> 3 hit(s) for query SELECT ..."
+  std::string description() const;
+
+  // Ties the statement to the connection it was prepared on (see the class comment).
+  void setEngineHandleState(std::shared_ptr<const LiteEngineHandleState> state) {
+    _engineHandleState = std::move(state);
+  }
+
+ private:
+  bool engineStatementGone() const;
+
+  sqlite3_stmt* _statement = nullptr;
+  std::string _query;
+  std::int64_t _useCount = 0;
+  bool _inUse = false;
+  std::shared_ptr<const LiteEngineHandleState> _engineHandleState;
+};

@@ -1,0 +1,200 @@
+#include "litedb/LiteValue.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+LiteDate liteDateWithTimeIntervalSince1970(double seconds) {
+  return LiteDate(std::chrono::duration<double>(seconds));
+}
+
+double liteTimeIntervalSince1970(const LiteDate& date) {
+  return date.time_since_epoch().count();
+}
+
+LiteValue::LiteValue() : _storage(Absent{}) {}
+LiteValue::LiteValue(std::nullptr_t) : _storage(Absent{}) {}
+
+LiteValue LiteValue::null() {
+  LiteValue value;
+  value._storage = Null{};
+  return value;
+}
+
+LiteValue LiteValue::other(std::string description) {
+  LiteValue value;
+  value._storage = Other{std::move(description)};
+  return value;
+}
+
+LiteValue LiteValue::signedNumber(char code, long long number) {
+  LiteValue value;
+  Number n;
+  n.code = code;
+  n.signedValue = number;
+  value._storage = n;
+  return value;
+}
+
+LiteValue LiteValue::unsignedNumber(char code, unsigned long long number) {
+  LiteValue value;
+  Number n;
+  n.code = code;
+  n.unsignedValue = number;
+  value._storage = n;
+  return value;
+}
+
+LiteValue LiteValue::floatingNumber(char code, double number) {
+  LiteValue value;
+  Number n;
+  n.code = code;
+  n.floatingValue = number;
+  value._storage = n;
+  return value;
+}
+
+LiteValue::LiteValue(bool value) : LiteValue(signedNumber('c', value ? 1 : 0)) {}
+LiteValue::LiteValue(char value) : LiteValue(signedNumber('c', static_cast<signed char>(value))) {}
+LiteValue::LiteValue(signed char value) : LiteValue(signedNumber('c', value)) {}
+LiteValue::LiteValue(unsigned char value) : LiteValue(unsignedNumber('C', value)) {}
+LiteValue::LiteValue(short value) : LiteValue(signedNumber('s', value)) {}
+LiteValue::LiteValue(unsigned short value) : LiteValue(unsignedNumber('S', value)) {}
+LiteValue::LiteValue(int value) : LiteValue(signedNumber('i', value)) {}
+LiteValue::LiteValue(unsigned int value) : LiteValue(unsignedNumber('I', value)) {}
+LiteValue::LiteValue(long value) : LiteValue(signedNumber('q', value)) {}
+LiteValue::LiteValue(long long value) : LiteValue(signedNumber('q', value)) {}
+LiteValue::LiteValue(unsigned long value) : LiteValue(unsignedNumber('Q', value)) {}
+LiteValue::LiteValue(unsigned long long value) : LiteValue(unsignedNumber('Q', value)) {}
+LiteValue::LiteValue(float value) : LiteValue(floatingNumber('f', value)) {}
+LiteValue::LiteValue(double value) : LiteValue(floatingNumber('d', value)) {}
+
+LiteValue::LiteValue(const char* text) : _storage(Absent{}) {
+  if (text) _storage = std::string(text);
+}
+LiteValue::LiteValue(std::string text) : _storage(std::move(text)) {}
+LiteValue::LiteValue(LiteData data) : _storage(std::move(data)) {}
+LiteValue::LiteValue(LiteDate date) : _storage(date) {}
+
+LiteValue::Kind LiteValue::kind() const {
+  switch (_storage.index()) {
+    case 0: return Kind::Absent;
+    case 1: return Kind::Null;
+    case 2: return Kind::Data;
+    case 3: return Kind::Date;
+    case 4: return Kind::Number;
+    case 5: return Kind::Text;
+    default: return Kind::Other;
+  }
+}
+
+char LiteValue::typeCode() const {
+  const Number* n = std::get_if<Number>(&_storage);
+  return n ? n->code : 0;
+}
+
+namespace {
+
+bool isUnsignedCode(char code) {
+  return code == 'C' || code == 'S' || code == 'I' || code == 'Q';
+}
+
+bool isFloatingCode(char code) {
+  return code == 'f' || code == 'd';
+}
+
+std::string shortestDecimal(double value) {
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::string LiteValue::description() const {
+  switch (kind()) {
+    case Kind::Absent: return "(null)";
+    case Kind::Null: return "<null>";
+    case Kind::Text: return std::get<std::string>(_storage);
+    case Kind::Other: return std::get<Other>(_storage).description;
+    case Kind::Data: {
+      static const char digits[] = "0123456789abcdef";
+      std::string out = "<";
+      for (std::uint8_t byte : std::get<LiteData>(_storage)) {
+        out += digits[byte >> 4];
+        out += digits[byte & 0xf];
+      }
+      return out + ">";
+    }
+    case Kind::Date: {
+      const double seconds = liteTimeIntervalSince1970(std::get<LiteDate>(_storage));
+      std::time_t whole = static_cast<std::time_t>(seconds);
+      if (static_cast<double>(whole) > seconds) --whole;  // round towards the past
+      std::tm utc{};
+      gmtime_r(&whole, &utc);
+      char text[40];
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
+      return text;
+    }
+    case Kind::Number: {
+      const Number& n = std::get<Number>(_storage);
+      if (isFloatingCode(n.code)) return shortestDecimal(n.floatingValue);
+      if (isUnsignedCode(n.code)) return std::to_string(n.unsignedValue);
+      return std::to_string(n.signedValue);
+    }
+  }
+  return {};
+}
+
+const std::string* LiteValue::text() const {
+  return std::get_if<std::string>(&_storage);
+}
+
+const LiteData* LiteValue::data() const {
+  return std::get_if<LiteData>(&_storage);
+}
+
+std::optional<LiteDate> LiteValue::date() const {
+  if (const LiteDate* d = std::get_if<LiteDate>(&_storage)) return *d;
+  return std::nullopt;
+}
+
+long long LiteValue::longLongValue() const {
+  const Number* n = std::get_if<Number>(&_storage);
+  if (!n) return 0;
+  if (isFloatingCode(n->code)) return static_cast<long long>(n->floatingValue);
+  if (isUnsignedCode(n->code)) return static_cast<long long>(n->unsignedValue);
+  return n->signedValue;
+}
+
+unsigned long long LiteValue::unsignedLongLongValue() const {
+  const Number* n = std::get_if<Number>(&_storage);
+  if (!n) return 0;
+  if (isFloatingCode(n->code)) return static_cast<unsigned long long>(n->floatingValue);
+  if (isUnsignedCode(n->code)) return n->unsignedValue;
+  return static_cast<unsigned long long>(n->signedValue);
+}
+
+double LiteValue::doubleValue() const {
+  const Number* n = std::get_if<Number>(&_storage);
+  if (!n) return 0;
+  if (isFloatingCode(n->code)) return n->floatingValue;
+  if (isUnsignedCode(n->code)) return static_cast<double>(n->unsignedValue);
+  return static_cast<double>(n->signedValue);
+}
+
+bool operator==(const LiteValue& a, const LiteValue& b) {
+  return a._storage == b._storage;
+}
+
+std::ostream& operator<<(std::ostream& out, const LiteValue& value) {
+  static const char* const kindNames[] = {"absent", "null", "data", "date", "number", "text", "other"};
+  out << kindNames[static_cast<int>(value.kind())];
+  if (value.typeCode()) out << " '" << value.typeCode() << "'";
+  return out << " " << value.description();
+}
+
+std::ostream& operator<<(std::ostream& out, const LiteError& error) {
+  return out << "LiteError{" << error.domain << ", " << error.code << ", \"" << error.description
+             << "\"}";
+}
