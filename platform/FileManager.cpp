@@ -1,0 +1,190 @@
+#include "platform/FileManager.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void setError(std::string* error, const std::string& description) {
+  if (error != nullptr) {
+    *error = description;
+  }
+}
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Copies `from` into `to`, which does not exist yet; `to`'s parent does.
+bool copyTree(const fs::path& from, const fs::path& to, std::error_code& error) {
+  const fs::file_status status = fs::status(from, error);
+  if (error) {
+    return false;
+  }
+  if (fs::is_directory(status)) {
+    if (!fs::create_directory(to, error)) {
+      if (!error) {
+        error = std::make_error_code(std::errc::file_exists);
+      }
+      return false;
+    }
+    fs::directory_iterator entries(from, error);
+    if (error) {
+      return false;
+    }
+    for (auto it = entries; it != fs::directory_iterator(); it.increment(error)) {
+      if (error) {
+        return false;
+      }
+      std::error_code ignored;
+      if (it->is_symlink(ignored) && !fs::exists(it->path(), ignored)) {
+        continue;  // a dangling link has nothing to copy
+      }
+      if (!copyTree(it->path(), to / it->path().filename(), error)) {
+        return false;
+      }
+    }
+    if (error) {
+      return false;
+    }
+    fs::permissions(to, fs::perms::owner_all, fs::perm_options::add, error);
+    return !error;
+  }
+  if (fs::is_regular_file(status)) {
+    if (!fs::copy_file(from, to, fs::copy_options::none, error)) {
+      if (!error) {
+        error = std::make_error_code(std::errc::io_error);
+      }
+      return false;
+    }
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+    return !error;
+  }
+  // Sockets, devices and pipes have no place in a sound library.
+  error = std::make_error_code(std::errc::not_supported);
+  return false;
+}
+
+// Renames without ever replacing what is at `to` (rename(2) would replace an empty
+// folder or a file that appeared in the meantime).
+bool renameWithoutReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  // A file system without RENAME_NOREPLACE: a hard link refuses an existing target for
+  // a file; for a folder only the check before rename(2) remains.
+  if (!fs::is_directory(from)) {
+    if (::link(from.c_str(), to.c_str()) != 0) {
+      error = std::error_code(errno, std::generic_category());
+      return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (fs::exists(fs::symlink_status(to))) {
+    error = std::make_error_code(std::errc::file_exists);
+    return false;
+  }
+  fs::rename(from, to, error);
+  return !error;
+}
+
+fs::path temporarySibling(const fs::path& to) {
+  static std::atomic<unsigned> counter{0};
+  return to.parent_path() / ("." + to.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1)));
+}
+
+}  // namespace
+
+FileManager& FileManager::defaultManager() {
+  static FileManager* manager = new FileManager();
+  return *manager;
+}
+
+bool FileManager::fileExistsAtPath(const std::string& path) const {
+  if (path.empty()) {
+    return false;
+  }
+  std::error_code error;
+  return fs::exists(fs::path(path), error);
+}
+
+bool FileManager::createDirectoryAtPathWithIntermediateDirectories(const std::string& path, bool intermediate,
+                                                                   std::string* error) {
+  if (path.empty()) {
+    setError(error, "Could not create a folder: the path is empty.");
+    return false;
+  }
+  std::error_code code;
+  if (intermediate) {
+    fs::create_directories(path, code);
+    if (!code && fs::is_directory(path, code)) {
+      return true;
+    }
+    if (!code) {
+      code = std::make_error_code(std::errc::not_a_directory);
+    }
+  } else if (fs::create_directory(path, code)) {
+    return true;
+  } else if (!code) {
+    code = std::make_error_code(std::errc::file_exists);
+  }
+  setError(error, "Could not create the folder " + quoted(path) + ": " + code.message() + ".");
+  return false;
+}
+
+bool FileManager::copyItemAtPathToPath(const std::string& from, const std::string& to, std::string* error) {
+  auto fail = [&](const std::string& reason) {
+    setError(error, "Could not copy " + quoted(from) + " to " + quoted(to) + ": " + reason + ".");
+    return false;
+  };
+  if (from.empty() || to.empty()) {
+    return fail("a path is empty");
+  }
+  std::error_code code;
+  const fs::path source(from);
+  // A trailing slash ("…/sound/") names the folder itself.
+  fs::path target = fs::path(to).lexically_normal();
+  if (!target.has_filename()) {
+    target = target.parent_path();
+  }
+  if (!fs::exists(source, code)) {
+    return fail(code ? code.message() : "the item to copy does not exist");
+  }
+  if (fs::exists(fs::symlink_status(target, code))) {
+    return fail("an item with that name already exists");
+  }
+  const fs::path parent = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(parent, code)) {
+    return fail("the destination folder does not exist");
+  }
+  const fs::path canonicalSource = fs::weakly_canonical(source, code);
+  const fs::path canonicalTarget = fs::weakly_canonical(target, code);
+  if (!code && fs::is_directory(source) &&
+      std::mismatch(canonicalSource.begin(), canonicalSource.end(), canonicalTarget.begin(), canonicalTarget.end())
+              .first == canonicalSource.end()) {
+    return fail("a folder cannot be copied into itself");
+  }
+  code.clear();
+
+  const fs::path partial = temporarySibling(target);
+  if (!copyTree(source, partial, code) || !renameWithoutReplacing(partial, target, code)) {
+    const std::string reason = code.message();
+    std::error_code ignored;
+    fs::remove_all(partial, ignored);
+    return fail(reason);
+  }
+  return true;
+}
