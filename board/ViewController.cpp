@@ -1,0 +1,396 @@
+#include "board/ViewController.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QUrl>
+
+#include "board/KeyMonitor.h"
+#include "editor/KeyNames.h"
+#include "library/Caches.h"
+#include "library/DBHelper.h"
+#include "litedb/LiteDatabase.h"
+#include "litedb/LiteResultSet.h"
+#include "platform/Console.h"
+#include "platform/FileManager.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "ui_board.h"
+
+const std::array<const char*, 40> buildInHotkeys = {
+    "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N",
+    "O", "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "0", "1",
+    "2", "3", "4", "5", "6", "7", "8", "9", "Num 1", "Num 2", "Num 3", "Num 4"};
+
+namespace {
+
+constexpr int kCategoryCount = 5;
+constexpr int kButtonCount = 40;
+constexpr int kMusicTagBase = 100;
+constexpr int kHotkeyTagBase = 200;
+constexpr const char* kClassIdPrefix = "00000000-0000-0000-0000-00000000000";
+constexpr const char* kVolumePrefix = "音量：";
+
+// Text spliced between single quotes in a statement: doubling each quote keeps a
+// crafted value from ending the literal and running SQL of its own.
+std::string quotedSqlText(const std::string& text) {
+  std::string quoted;
+  quoted.reserve(text.size());
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted;
+}
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+template <class T>
+T* taggedAs(const ViewController* board, int tag) {
+  return board->viewWithTag<T>(tag);
+}
+
+}  // namespace
+
+ViewController::ViewController(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::BoardView>()), db(dbHelper().db()) {
+  ui->setupUi(this);
+  for (QWidget* child : findChildren<QWidget*>()) {
+    const QVariant tag = child->property("tag");
+    if (tag.isValid()) taggedViews.emplace(tag.toInt(), child);
+  }
+  sliderVolume = ui->sliderVolume;
+  tfVolume = ui->tfVolume;
+  radioDisableHotkey = ui->radioDisableHotkey;
+  radioBuildInHotkey = ui->radioBuildInHotkey;
+  radioCustomHotkey = ui->radioCustomHotkey;
+  btnStop = ui->btnStop;
+  chkLoop = ui->chkLoop;
+  viewDidLoad();
+}
+
+ViewController::~ViewController() {
+  // The player's end notification must not reach a board that is gone.
+  if (player) player->setDelegate(nullptr);
+}
+
+std::string ViewController::classIdForCategory(int number) {
+  return kClassIdPrefix + std::to_string(number);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void ViewController::viewDidLoad() {
+  initVolume();
+  connect(sliderVolume, &QSlider::valueChanged, this, [this] { volumeScroll(sliderVolume); });
+
+  // Category bar.
+  curClassId = UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
+  for (int tag = 1; tag <= kCategoryCount; ++tag) {
+    auto* button = taggedAs<QPushButton>(this, tag);
+    if (!button) continue;
+    connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
+    const bool current = curClassId.find(std::to_string(tag)) != std::string::npos;
+    setTitleColor(button, current ? Qt::red : Qt::black);
+  }
+
+  // Sound buttons.
+  for (int n = 1; n <= kButtonCount; ++n) {
+    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
+    if (!button) continue;
+    connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
+    setTitleColor(button, Qt::black);
+  }
+
+  initHotkeyMode();
+  initLoop();
+  loadBtnMusic();
+  showHotkeyLabels();
+
+  NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
+                                                  [this] { refreshBtnMusic(); });
+  addKeyMonitor();
+  DBHelper::seedSoundFolder();
+
+  connect(btnStop, &QPushButton::clicked, this, [this] { btnStopPlay_Click(btnStop); });
+  connect(chkLoop, &QCheckBox::clicked, this, [this] { chkLoop_Click(chkLoop); });
+  for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
+    connect(radio, &QRadioButton::clicked, this, [this, radio] { radioHotkey_Click(radio); });
+  }
+  connect(ui->btnHome, &QPushButton::clicked, this, [this] { btnHome_Click(ui->btnHome); });
+  connect(ui->btnSupport, &QPushButton::clicked, this, [this] { btnSupport_Click(ui->btnSupport); });
+  connect(ui->btnContact, &QPushButton::clicked, this, [this] { btnContact_Click(ui->btnContact); });
+  connect(ui->btnSoundPath, &QPushButton::clicked, this,
+          [this] { btnSoundPath_Click(ui->btnSoundPath); });
+  connect(ui->btnBazaar, &QPushButton::clicked, this, [this] { btnBazaar_Click(ui->btnBazaar); });
+}
+
+float ViewController::sliderVolumeValue() const {
+  const int maximum = sliderVolume->maximum();
+  return maximum > 0 ? sliderVolume->value() * 100.0f / maximum : float(sliderVolume->value());
+}
+
+void ViewController::setSliderVolumeValue(float value) {
+  const int maximum = sliderVolume->maximum();
+  sliderVolume->setValue(maximum > 0 ? int(value * maximum / 100.0f + 0.5f) : int(value));
+}
+
+void ViewController::initVolume() {
+  volume = UserDefaults::standardUserDefaults().floatForKey("volume");
+  if (volume == 0) volume = 85;
+  if (player) player->setVolume(volume / 100);
+  const int whole = static_cast<int>(volume);
+  const QSignalBlocker quiet(sliderVolume);  // restoring is not a user's change
+  setSliderVolumeValue(float(whole));
+  tfVolume->setText(kVolumePrefix + QString::number(whole));
+}
+
+void ViewController::initHotkeyMode() {
+  for (int n = 1; n <= kButtonCount; ++n) {
+    if (auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n)) {
+      QPalette palette = label->palette();
+      palette.setColor(QPalette::WindowText, Qt::gray);
+      label->setPalette(palette);
+    }
+  }
+  switch (UserDefaults::standardUserDefaults().integerForKey("hotkeyTag")) {
+    case 1: radioBuildInHotkey->setChecked(true); break;
+    case 2: radioCustomHotkey->setChecked(true); break;
+    default: radioDisableHotkey->setChecked(true); break;
+  }
+}
+
+void ViewController::initLoop() {
+  auto& defaults = UserDefaults::standardUserDefaults();
+  if (!defaults.objectForKey("loop")) return;
+  chkLoop->setChecked(defaults.boolForKey("loop"));
+}
+
+// ---------------------------------------------------------------------------
+// Category loading
+
+std::string ViewController::categoryQuerySql(const std::string& classId) {
+  return std::string(" select *  ") + " from  tb_Button " + " where classId ='" +
+         quotedSqlText(classId) + "'";
+}
+
+void ViewController::loadBtnMusic() {
+  for (int n = 1; n <= kButtonCount; ++n) {
+    if (auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n)) button->setText(QString());
+  }
+  if (!db->open()) return;
+  auto rs = db->executeQueryWithArgumentsInArray(categoryQuerySql(curClassId), {});
+  if (!rs) return;
+
+  dicButtonId().clear();
+  dicMusicSrc().clear();
+  dicTitle().clear();
+  dicHotkey().clear();
+  const bool customLabels = radioCustomHotkey->isChecked();
+  while (rs->next()) {
+    const int n = rs->intForColumn("buttonNo");
+    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
+    if (!button) continue;  // a row off the grid has no button to show it
+    std::string buttonId = rs->stringForColumn("buttonId").value_or("");
+    std::string title = rs->stringForColumn("title").value_or("");
+    std::string musicSrc = rs->stringForColumn("musicSrc").value_or("");
+    std::string hotkey = rs->stringForColumn("hotkey").value_or("");
+
+    button->setText(qs(title));
+    if (customLabels) {
+      if (auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n)) label->setText(qs(hotkey));
+    }
+    dicButtonId()[n] = std::move(buttonId);
+    dicMusicSrc()[n] = std::move(musicSrc);
+    dicTitle()[n] = std::move(title);
+    dicHotkey()[n] = std::move(hotkey);
+  }
+  rs->close();
+}
+
+void ViewController::showHotkeyLabels() {
+  for (int i = 1; i <= kButtonCount; ++i) {
+    auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + i);
+    if (!label) continue;
+    if (radioDisableHotkey->isChecked()) {
+      label->setText(QString());
+    } else if (radioBuildInHotkey->isChecked()) {
+      label->setText(buildInHotkeys[i - 1]);
+    } else if (radioCustomHotkey->isChecked()) {
+      auto found = dicHotkey().find(i);
+      label->setText(found == dicHotkey().end() ? QString() : qs(found->second));
+    }
+  }
+}
+
+void ViewController::refreshBtnMusic() { loadBtnMusic(); }
+
+// ---------------------------------------------------------------------------
+// Category bar
+
+void ViewController::setTitleColor(QPushButton* button, const QColor& color) {
+  QPalette palette = button->palette();
+  palette.setColor(QPalette::ButtonText, color);
+  button->setPalette(palette);
+}
+
+void ViewController::btnClassX_Click(QPushButton* sender) {
+  for (int tag = 1; tag <= kCategoryCount; ++tag) {
+    auto* button = taggedAs<QPushButton>(this, tag);
+    if (button && button->text() != sender->text()) setTitleColor(button, Qt::black);
+  }
+  setTitleColor(sender, Qt::red);
+  curClassId = classIdForCategory(sender->property("tag").toInt());
+  loadBtnMusic();
+  showHotkeyLabels();
+  UserDefaults::standardUserDefaults().setObjectForKey(qs(curClassId), "curClassId");
+}
+
+// ---------------------------------------------------------------------------
+// Playback
+
+void ViewController::btnMusicX_Click(QPushButton* sender) { playBtnMusic(sender); }
+
+void ViewController::playBtnMusic(QPushButton* button) {
+  const int n = button->property("tag").toInt() - kMusicTagBase;
+  auto musicSrc = dicMusicSrc().find(n);
+  if (musicSrc == dicMusicSrc().end() || musicSrc->second.empty()) return;
+
+  auto buttonId = dicButtonId().find(n);
+  const std::string id = buttonId == dicButtonId().end() ? std::string() : buttonId->second;
+  if (buttonId != dicButtonId().end() && id == curButtonId) {
+    if (player) player->stop();
+    curButtonId.clear();
+    btnStop->setEnabled(false);
+    return;
+  }
+
+  if (player) player->stop();
+  curButtonId.clear();
+  btnStop->setEnabled(false);
+
+  auto& files = FileManager::defaultManager();
+  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc->second);
+  if (!files.fileExistsAtPath(path)) {
+    // A file chosen outside the sound folder is stored by its full path.
+    if (musicSrc->second.front() != '/' || !files.fileExistsAtPath(musicSrc->second)) return;
+    path = musicSrc->second;
+  }
+
+  curButtonId = id;
+  std::string error;
+  auto created = AudioPlayer::playerWithContentsOfFile(path, &error);
+  if (!created) {
+    consolePrint("播放出问题了: " + error);
+    return;
+  }
+  if (player) player->setDelegate(nullptr);
+  player = std::move(created);
+  player->setDelegate(this);
+  player->setVolume(volume / 100);
+  player->prepareToPlay();
+  player->play();
+  btnStop->setEnabled(true);
+}
+
+void ViewController::btnStopPlay_Click(QPushButton*) {
+  if (player) player->stop();
+  curButtonId.clear();
+  btnStop->setEnabled(false);
+}
+
+void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finished, bool) {
+  if (chkLoop->isChecked()) {
+    finished->play();
+    return;
+  }
+  curButtonId.clear();
+  btnStop->setEnabled(false);
+}
+
+void ViewController::chkLoop_Click(QCheckBox* sender) {
+  UserDefaults::standardUserDefaults().setObjectForKey(sender->isChecked() ? 1 : 0, "loop");
+}
+
+void ViewController::volumeScroll(QSlider*) {
+  volume = sliderVolumeValue();
+  if (player) player->setVolume(volume / 100);
+  const int whole = static_cast<int>(volume);
+  tfVolume->setText(kVolumePrefix + QString::number(whole));
+  UserDefaults::standardUserDefaults().setObjectForKey(whole, "volume");
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard hotkeys
+
+void ViewController::addKeyMonitor() { KeyMonitor::shared().addBoard(this); }
+
+bool ViewController::handleKeyDown(QKeyEvent* event) {
+  QWidget* boardWindow = window();
+  if (!boardWindow) return false;
+  QWidget* keyWindow = QApplication::activeWindow();
+  if (!keyWindow || keyWindow != boardWindow) return false;
+
+  const std::string name = keyNameForKeyCode(*event);
+  if (name.empty()) return true;
+  const QString keyName = qs(name);
+  for (int n = 1; n <= kButtonCount; ++n) {
+    auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n);
+    if (label && label->text() == keyName) {
+      if (auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n)) playBtnMusic(button);
+      return true;
+    }
+  }
+  return true;
+}
+
+void ViewController::radioHotkey_Click(QRadioButton* sender) {
+  showHotkeyLabels();
+  UserDefaults::standardUserDefaults().setIntegerForKey(sender->property("tag").toInt(),
+                                                        "hotkeyTag");
+}
+
+// ---------------------------------------------------------------------------
+// Links
+
+namespace {
+const QUrl& homeURL() {
+  static const QUrl url(QStringLiteral("https://cueboard.app/"));
+  return url;
+}
+const QUrl& supportURL() {
+  static const QUrl url(QStringLiteral("https://cueboard.app/soundboard/"));
+  return url;
+}
+const QUrl& contactURL() {
+  static const QUrl url(QStringLiteral("https://cueboard.app/contact/chat"));
+  return url;
+}
+const QUrl& bazaarURL() {
+  static const QUrl url(QStringLiteral("https://flathub.org/apps/app.cueboard.Cueboard"));
+  return url;
+}
+// soundPath() is itself computed once; the address follows it.
+QUrl soundFolderURL() { return QUrl::fromLocalFile(qs(soundPath())); }
+}  // namespace
+
+void ViewController::btnHome_Click(QPushButton*) { Workspace::sharedWorkspace().openURL(homeURL()); }
+void ViewController::btnSupport_Click(QPushButton*) {
+  Workspace::sharedWorkspace().openURL(supportURL());
+}
+void ViewController::btnContact_Click(QPushButton*) {
+  Workspace::sharedWorkspace().openURL(contactURL());
+}
+void ViewController::btnSoundPath_Click(QPushButton*) {
+  Workspace::sharedWorkspace().openURL(soundFolderURL());
+}
+void ViewController::btnBazaar_Click(QPushButton*) {
+  Workspace::sharedWorkspace().openURL(bazaarURL());
+}

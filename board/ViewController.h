@@ -1,0 +1,119 @@
+#pragma once
+// ViewController: the logic of Cueboard's one window, the sound board. It loads the
+// current category from the library onto 40 sound buttons and their hotkey labels,
+// switches categories, plays one sound at a time and turns key presses into clicks.
+// The window owns its controls (built from board.ui); the board owns its audio player
+// and holds the library connection taken from dbHelper() at construction.
+//
+// Thread-safety: main thread only. The audio player's end-of-sound notification is
+// delivered on the main thread.
+
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+#include <map>
+
+#include "platform/AudioPlayer.h"
+
+class LiteDatabase;
+class QCheckBox;
+class QKeyEvent;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+namespace Ui {
+class BoardView;
+}
+
+// The built-in hotkey of each sound button position, entry i - 1 for button i.
+extern const std::array<const char*, 40> buildInHotkeys;
+
+class ViewController : public QWidget, public AudioPlayerDelegate {
+  Q_OBJECT
+
+ public:
+  explicit ViewController(QWidget* parent = nullptr);
+  ~ViewController() override;
+
+  // Start-up, run once by the constructor after the layout is built.
+  void viewDidLoad();
+  void initVolume();
+  void initHotkeyMode();
+  void initLoop();
+
+  // Category loading and the hotkey labels.
+  void loadBtnMusic();
+  void showHotkeyLabels();
+  void refreshBtnMusic();
+  static std::string categoryQuerySql(const std::string& classId);
+
+  // Category bar.
+  void btnClassX_Click(QPushButton* sender);
+
+  // Playback.
+  void btnMusicX_Click(QPushButton* sender);
+  void playBtnMusic(QPushButton* button);
+  void btnStopPlay_Click(QPushButton* sender);
+  void chkLoop_Click(QCheckBox* sender);
+  void volumeScroll(QSlider* sender);
+  void audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* player, bool flag) override;
+
+  // Keyboard hotkeys.
+  void addKeyMonitor();
+  bool handleKeyDown(QKeyEvent* event);
+  void radioHotkey_Click(QRadioButton* sender);
+
+  // Links.
+  void btnHome_Click(QPushButton* sender);
+  void btnSupport_Click(QPushButton* sender);
+  void btnContact_Click(QPushButton* sender);
+  void btnSoundPath_Click(QPushButton* sender);
+  void btnBazaar_Click(QPushButton* sender);
+
+  // The control of kind T carrying the integer property "tag", or nullptr. Controls of
+  // different kinds share tags (the hotkey radios 1 and 2, the category buttons 1 and 2).
+  template <class T = QWidget>
+  T* viewWithTag(int tag) const {
+    auto [first, last] = taggedViews.equal_range(tag);
+    for (auto it = first; it != last; ++it) {
+      if (auto* view = qobject_cast<T*>(it->second)) return view;
+    }
+    return nullptr;
+  }
+
+  const std::string DEF_CLASSID = "00000000-0000-0000-0000-000000000001";
+  static std::string classIdForCategory(int number);
+
+  // The volume slider's position on the 0-100 scale (the layout may give it a finer range).
+  float sliderVolumeValue() const;
+  void setSliderVolumeValue(float value);
+
+  // State, readable by the program's other parts and by tests.
+  const std::shared_ptr<LiteDatabase>& database() const { return db; }
+  AudioPlayer* currentPlayer() const { return player.get(); }
+  float currentVolume() const { return volume; }
+  const std::string& currentClassId() const { return curClassId; }
+  const std::string& currentButtonId() const { return curButtonId; }
+
+ private:
+  void setTitleColor(QPushButton* button, const QColor& color);
+
+  std::unique_ptr<Ui::BoardView> ui;
+  std::multimap<int, QWidget*> taggedViews;
+
+  const std::shared_ptr<LiteDatabase> db;
+  QSlider* sliderVolume = nullptr;
+  QLabel* tfVolume = nullptr;
+  QRadioButton* radioDisableHotkey = nullptr;
+  QRadioButton* radioBuildInHotkey = nullptr;
+  QRadioButton* radioCustomHotkey = nullptr;
+  QPushButton* btnStop = nullptr;
+  QCheckBox* chkLoop = nullptr;
+  std::unique_ptr<AudioPlayer> player;
+  float volume = 0;
+  std::string curClassId;
+  std::string curButtonId;
+};
