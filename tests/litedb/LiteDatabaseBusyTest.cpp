@@ -1,0 +1,149 @@
+// Waiting for locks held by another connection, and the log under several threads.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "LiteTestSupport.h"
+#include "litedb/LiteDatabase.h"
+#include "litedb/LiteLog.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class BusyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = dir.file("data.sqlite");
+    holder = LiteDatabase::databaseWithPath(path);
+    waiter = LiteDatabase::databaseWithPath(path);
+    ASSERT_TRUE(holder->open());
+    ASSERT_TRUE(waiter->open());
+    ASSERT_TRUE(holder->executeStatements("create table t(x)"));
+    // The waiter reads the schema now, so that it meets the lock when it steps.
+    auto rs = waiter->executeQuery("select * from t");
+    ASSERT_TRUE(rs);
+    EXPECT_FALSE(rs->next());
+    // The holder takes the write lock and keeps it.
+    ASSERT_TRUE(holder->executeStatements("begin exclusive; insert into t values (1)"));
+  }
+  void TearDown() override { holder->executeStatements("rollback"); }
+
+  std::vector<std::string> lockedLines(const std::string& sql) {
+    return {"Unknown error calling sqlite3_step (5: database is locked) eu", "DB Query: " + sql,
+            "Unknown error finalizing or resetting statement (5: database is locked)", "DB Query: " + sql};
+  }
+
+  ScratchDir dir;
+  std::string path;
+  std::shared_ptr<LiteDatabase> holder;
+  std::shared_ptr<LiteDatabase> waiter;
+  LogCapture log;
+};
+
+}  // namespace
+
+TEST_F(BusyTest, UpdateRetriesForTheIntervalThenFailsBusy) {
+  ASSERT_DOUBLE_EQ(waiter->maxBusyRetryTimeInterval(), 2.0);
+  const std::string sql = "insert into t values (2)";
+  std::optional<LiteError> error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(waiter->executeUpdateValuesError(sql, {}, &error));
+  const double waited = secondsSince(start);
+  EXPECT_GE(waited, 1.95);
+  EXPECT_LT(waited, 6.0);
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
+  EXPECT_EQ(log.take(), lockedLines(sql));
+  EXPECT_TRUE(waiter->isOpen());
+}
+
+TEST_F(BusyTest, ZeroIntervalFailsAtOnce) {
+  waiter->setMaxBusyRetryTimeInterval(0);
+  const std::string sql = "insert into t values (2)";
+  std::optional<LiteError> error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(waiter->executeUpdateValuesError(sql, {}, &error));
+  EXPECT_LT(secondsSince(start), 0.045);  // not even one retry sleep
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
+  EXPECT_EQ(log.take(), lockedLines(sql));
+}
+
+TEST_F(BusyTest, RetriesSleepBetweenFiftyAndNinetyNineMilliseconds) {
+  // The first retry is immediate; with a 10 ms budget exactly one sleep follows.
+  waiter->setMaxBusyRetryTimeInterval(0.01);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(waiter->executeUpdate("insert into t values (2)"));
+  const double waited = secondsSince(start);
+  EXPECT_GE(waited, 0.049);
+  EXPECT_LT(waited, 1.0);
+}
+
+TEST_F(BusyTest, UpdateSucceedsOnceTheOtherConnectionLetsGo) {
+  std::atomic<bool> released{false};
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    released = holder->executeStatements("commit");
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = waiter->executeUpdate("insert into t values (2)");
+  const double waited = secondsSince(start);
+  other.join();
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(ok);
+  EXPECT_GE(waited, 0.25);
+  EXPECT_LT(waited, 2.0);
+  EXPECT_EQ(engineScalar(*waiter, "select group_concat(x) from t"), "1,2");
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+TEST(LiteLogThreadsTest, LinesFromManyThreadsArriveWholeAndOnce) {
+  LogCapture log;
+  constexpr int threads = 6;
+  constexpr int perThread = 300;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t] {
+      for (int i = 0; i < perThread; ++i) liteLog("thread " + std::to_string(t) + " line " + std::to_string(i));
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  std::vector<std::string> lines = log.lines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(threads * perThread));
+  std::vector<std::string> expected;
+  for (int t = 0; t < threads; ++t) {
+    for (int i = 0; i < perThread; ++i) expected.push_back("thread " + std::to_string(t) + " line " + std::to_string(i));
+  }
+  std::sort(lines.begin(), lines.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(LiteLogThreadsTest, SwappingTheSinkWhileOthersLogIsSafe) {
+  std::atomic<int> captured{0};
+  std::atomic<bool> stop{false};
+  setLiteLogSink([](const std::string&) {});
+  std::thread logger([&] {
+    while (!stop) liteLog("busy");
+  });
+  // Keep swapping until the logger has been caught by one of our sinks a few times.
+  const auto start = std::chrono::steady_clock::now();
+  for (int swaps = 0; swaps < 200 || (captured < 10 && secondsSince(start) < 10); ++swaps) {
+    setLiteLogSink([&](const std::string& line) {
+      if (line == "busy") ++captured;
+    });
+    std::this_thread::yield();
+  }
+  stop = true;
+  logger.join();
+  setLiteLogSink(nullptr);
+  EXPECT_GT(captured.load(), 0);
+}
