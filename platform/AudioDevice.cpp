@@ -1,0 +1,203 @@
+#include "platform/AudioDevice.h"
+
+#include <SDL2/SDL.h>
+#include <SDL2/SDL_mixer.h>
+
+#include <QCoreApplication>
+#include <QObject>
+#include <atomic>
+#include <cmath>
+
+#include "platform/AudioPlayer.h"
+
+namespace {
+
+// 512 frames is about 11.6 ms at 44.1 kHz: short enough that a click is heard at once,
+// long enough not to starve on a busy machine.
+constexpr int kBufferFrames = 512;
+constexpr int kPreferredFrequency = MIX_DEFAULT_FREQUENCY;
+constexpr int kChannels = 2;
+
+struct DeviceState {
+  bool open = false;
+  std::string lastError;
+  int frequency = 0;
+  int channels = 0;
+  std::uint64_t openCount = 0;
+  std::uint64_t lastTicket = 0;
+};
+
+// Main thread only.
+DeviceState& deviceState() {
+  static DeviceState state;
+  return state;
+}
+
+// Shared with the audio thread. The ticket of the run that sounds now, 0 for none:
+// whoever takes it (the end hook, a stop, a new sound) decides whether an end notice
+// is due, so exactly one of them does.
+std::atomic<std::uint64_t> soundingTicket{0};
+std::atomic<float> outputGain{1.0f};
+// Lives on the main thread; the audio thread queues end notices on it.
+std::atomic<QObject*> mainThreadReceiver{nullptr};
+
+std::string sdlError(const char* fallback) {
+  const char* text = SDL_GetError();
+  return text != nullptr && *text != '\0' ? std::string(text) : std::string(fallback);
+}
+
+// The volume is applied to the final mix rather than through Mix_VolumeMusic, whose
+// 128 steps cannot give 0.426 of the full loudness.
+void SDLCALL applyOutputGain(void* /*unused*/, Uint8* stream, int length) {
+  const float gain = outputGain.load(std::memory_order_relaxed);
+  if (gain >= 1.0f) {
+    return;
+  }
+  auto* samples = reinterpret_cast<Sint16*>(stream);
+  const int count = length / static_cast<int>(sizeof(Sint16));
+  for (int i = 0; i < count; ++i) {
+    samples[i] = static_cast<Sint16>(std::lrint(static_cast<float>(samples[i]) * gain));
+  }
+}
+
+void closeAtApplicationExit() { AudioDevice::close(); }
+
+}  // namespace
+
+bool AudioDevice::open(std::string* error) {
+  DeviceState& state = deviceState();
+  if (state.open) {
+    return true;
+  }
+  auto fail = [&](const std::string& why) {
+    state.lastError = "no sound output device (" + why + ")";
+    if (error != nullptr) {
+      *error = state.lastError;
+    }
+    return false;
+  };
+
+  SDL_ClearError();
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    return fail(sdlError("the sound system did not start"));
+  }
+  static const bool decodersLoaded = [] {
+    // Loaded once for the whole run and never unloaded: players may outlive a close().
+    Mix_Init(MIX_INIT_MP3);
+    return true;
+  }();
+  (void)decodersLoaded;
+  // The format is fixed (signed 16-bit, stereo) so that SDL converts for odd hardware
+  // and the mixed stream always has the layout the gain stage expects; only the rate
+  // may follow the hardware, which spares a resampling step there.
+  if (Mix_OpenAudioDevice(kPreferredFrequency, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
+                          SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
+    const std::string why = sdlError("the device did not open");
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return fail(why);
+  }
+  Uint16 format = 0;
+  Mix_QuerySpec(&state.frequency, &format, &state.channels);
+
+  auto* receiver = new QObject();
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    receiver->moveToThread(app->thread());
+    static const bool closesAtExit = [] {
+      // Stops the audio thread before Qt tears down what its notices would reach.
+      qAddPostRoutine(closeAtApplicationExit);
+      return true;
+    }();
+    (void)closesAtExit;
+  }
+  mainThreadReceiver.store(receiver);
+  soundingTicket.store(0);
+  outputGain.store(1.0f);
+  Mix_SetPostMix(applyOutputGain, nullptr);
+  Mix_HookMusicFinished(&AudioDevice::musicFinished);
+
+  state.open = true;
+  state.lastError.clear();
+  ++state.openCount;
+  return true;
+}
+
+bool AudioDevice::isOpen() { return deviceState().open; }
+
+std::string AudioDevice::lastError() { return deviceState().lastError; }
+
+void AudioDevice::close() {
+  DeviceState& state = deviceState();
+  if (!state.open) {
+    return;
+  }
+  soundingTicket.store(0);
+  Mix_HaltMusic();
+  Mix_HookMusicFinished(nullptr);
+  Mix_SetPostMix(nullptr, nullptr);
+  Mix_CloseAudio();
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  // The audio thread has ended; notices still queued for the receiver go with it.
+  delete mainThreadReceiver.exchange(nullptr);
+  state.open = false;
+  state.frequency = 0;
+  state.channels = 0;
+}
+
+int AudioDevice::frequency() { return deviceState().frequency; }
+
+int AudioDevice::channels() { return deviceState().channels; }
+
+std::uint64_t AudioDevice::openCount() { return deviceState().openCount; }
+
+std::uint64_t AudioDevice::startMusic(Mix_Music* music, float gain) {
+  if (!isOpen() || music == nullptr) {
+    return 0;
+  }
+  // Taking the ticket first makes the halt below (and its synchronous end hook) a
+  // silent one: the run it ends is superseded, not finished.
+  soundingTicket.store(0);
+  Mix_HaltMusic();
+  const std::uint64_t ticket = ++deviceState().lastTicket;
+  outputGain.store(gain);
+  // Published before the start: a very short sound may end on the audio thread before
+  // Mix_PlayMusic has even returned, and its end must find its ticket.
+  soundingTicket.store(ticket);
+  if (Mix_PlayMusic(music, 0) != 0) {
+    std::uint64_t expected = ticket;
+    soundingTicket.compare_exchange_strong(expected, 0);
+    return 0;
+  }
+  return ticket;
+}
+
+void AudioDevice::stopMusic(std::uint64_t ticket) {
+  std::uint64_t expected = ticket;
+  if (ticket != 0 && soundingTicket.compare_exchange_strong(expected, 0)) {
+    // Only the main thread starts sounds, so what this halts is still that run (or,
+    // if it just ended by itself, nothing).
+    Mix_HaltMusic();
+  }
+}
+
+bool AudioDevice::isSounding(std::uint64_t ticket) {
+  return ticket != 0 && soundingTicket.load() == ticket;
+}
+
+void AudioDevice::setGain(std::uint64_t ticket, float gain) {
+  if (isSounding(ticket)) {
+    outputGain.store(gain);
+  }
+}
+
+void AudioDevice::musicFinished() {
+  const std::uint64_t ticket = soundingTicket.exchange(0);
+  if (ticket == 0) {
+    return;  // silenced on purpose: by a stop, a newer sound or close()
+  }
+  // No SDL_mixer call may happen here (the audio lock is held); the main thread does
+  // the rest.
+  if (QObject* receiver = mainThreadReceiver.load()) {
+    QMetaObject::invokeMethod(
+        receiver, [ticket] { AudioPlayer::deliverFinished(ticket); }, Qt::QueuedConnection);
+  }
+}

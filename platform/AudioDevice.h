@@ -1,0 +1,58 @@
+// The one sound output of the program: an SDL_mixer device opened once at start-up
+// (a small buffer of 512 frames, so a sound is heard within about ten milliseconds)
+// and kept open until exit. It also owns the single music slot in which every
+// AudioPlayer's sound plays, so that only one sound is ever heard at a time and a
+// player can tell whether the sound in the slot is still its own.
+//
+// When no device can be opened (no sound server, no card, an unknown SDL_AUDIODRIVER)
+// the program still runs: open() returns false with a readable reason, and every
+// AudioPlayer creation fails with that reason instead of playing.
+//
+// Thread-safety: call every function from the main (Qt GUI) thread. The end-of-sound
+// notice arrives on SDL's audio thread and is handed to the main thread by a queued
+// call; nothing of a player is touched from the audio thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+typedef struct _Mix_Music Mix_Music;
+
+class AudioDevice {
+ public:
+  // Opens the default output device; does nothing when it is already open. On failure
+  // returns false and fills `error` (when given) with why, also kept in lastError().
+  static bool open(std::string* error = nullptr);
+  static bool isOpen();
+  // Why the last open() failed; "" while the device is open.
+  static std::string lastError();
+  // Silences the sound that plays and closes the device (at exit, or in tests to
+  // reopen it with another driver). Players that still exist stay harmless: they can
+  // no longer play.
+  static void close();
+
+  // The format the device accepted, in which its samples are signed 16-bit, native
+  // byte order, channels interleaved. 0 while closed.
+  static int frequency();
+  static int channels();
+
+  // Counts the successful opens, so that a player made for one opening of the device
+  // refuses to play into a later one (its decoder was set up for that format).
+  static std::uint64_t openCount();
+
+ private:
+  friend class AudioPlayer;
+
+  // Starts `music` once from its beginning at `gain` (0.0-1.0), silencing whatever
+  // sounded before without any end notice. Returns the ticket that names this run of
+  // the sound, or 0 when it could not start.
+  static std::uint64_t startMusic(Mix_Music* music, float gain);
+  // Silences the slot if `ticket`'s run is the one sounding; never touches another.
+  static void stopMusic(std::uint64_t ticket);
+  // Whether `ticket`'s run is the sound now in the slot (false once it has ended).
+  static bool isSounding(std::uint64_t ticket);
+  // Changes the loudness at once if `ticket`'s run is the one sounding.
+  static void setGain(std::uint64_t ticket, float gain);
+  // The device's "sound ended" hook: runs on the audio thread, or inside a halt.
+  static void musicFinished();
+};
