@@ -5,6 +5,8 @@
 #include <QTest>
 
 #include <cmath>
+#include <thread>
+#include <vector>
 
 class UserDefaultsTest : public QObject {
   Q_OBJECT
@@ -156,6 +158,32 @@ class UserDefaultsTest : public QObject {
       QCOMPARE(reader->boolForKey("loop"), true);
       QCOMPARE(reader->boolForKey("autoShowNext"), false);
       QCOMPARE(reader->integerForKey("loop"), 1L);
+    }
+  }
+
+  // One instance shared by threads: no write is lost, every one reaches the file.
+  void concurrentWritesAllLand() {
+    UserDefaults& defaults = UserDefaults::standardUserDefaults();
+    constexpr int kThreads = 4;
+    constexpr int kKeys = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&defaults, t] {
+        for (int k = 0; k < kKeys; ++k) {
+          const std::string key = "t" + std::to_string(t) + "k" + std::to_string(k);
+          defaults.setIntegerForKey(t * 1000 + k, key);
+          (void)defaults.integerForKey(key);
+        }
+      });
+    }
+    for (auto& thread : threads) {
+      thread.join();
+    }
+    UserDefaults fresh(settingsFile().toStdString());
+    for (int t = 0; t < kThreads; ++t) {
+      for (int k = 0; k < kKeys; ++k) {
+        QCOMPARE(fresh.integerForKey("t" + std::to_string(t) + "k" + std::to_string(k)), long(t * 1000 + k));
+      }
     }
   }
 
