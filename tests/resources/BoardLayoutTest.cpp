@@ -136,8 +136,9 @@ private slots:
         QVERIFY(slider);
         QCOMPARE(slider->orientation(), Qt::Horizontal);
         QCOMPARE(slider->minimum(), 0);
-        QCOMPARE(slider->maximum(), 100);
-        QCOMPARE(slider->value(), 85);
+        // Tenths of a percent, so the volume can sit between whole numbers.
+        QCOMPARE(slider->maximum(), 1000);
+        QCOMPARE(slider->value(), 850);
 
         auto* volume = control<QLabel>("tfVolume");
         QVERIFY(volume);
