@@ -51,7 +51,8 @@ std::optional<std::string> pathFromFileURL(const std::optional<std::string>& url
   if (rest.compare(0, scheme.size(), scheme) == 0) rest.erase(0, scheme.size());
   std::string path;
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == '%' && i + 2 < rest.size() && std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
+    if (rest[i] == '%' && i + 2 < rest.size() &&
+        std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
         std::isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
       path += static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
       i += 2;
@@ -80,15 +81,14 @@ LiteDatabase::LiteDatabase(std::optional<std::string> path) : _databasePath(std:
   // Connections may be used from several threads in turn (queue, pool); an engine
   // built without mutexes would corrupt itself, so refuse to run at all.
   if (sqlite3_threadsafe() == 0) {
-    liteLog("Assertion failed: (sqlite3_threadsafe()), function -[LiteDatabase initWithPath:], "
-            "file litedb/LiteDatabase, line 60.");
+    liteLog(
+        "Assertion failed: (sqlite3_threadsafe()), function -[LiteDatabase initWithPath:], "
+        "file litedb/LiteDatabase, line 60.");
     std::abort();
   }
 }
 
-LiteDatabase::~LiteDatabase() {
-  close();
-}
+LiteDatabase::~LiteDatabase() { close(); }
 
 std::optional<std::string> LiteDatabase::databaseURL() const {
   if (!_databasePath) return std::nullopt;
@@ -131,15 +131,13 @@ bool LiteDatabase::open() {
   return true;
 }
 
-bool LiteDatabase::openWithFlags(int flags) {
-  return openWithFlagsVfs(flags, std::nullopt);
-}
+bool LiteDatabase::openWithFlags(int flags) { return openWithFlagsVfs(flags, std::nullopt); }
 
 bool LiteDatabase::openWithFlagsVfs(int flags, const std::optional<std::string>& vfsName) {
   if (_isOpen) return true;
   if (_db) close();
-  const int err = sqlite3_open_v2(sqlitePath().c_str(), &_db, flags,
-                                  vfsName ? vfsName->c_str() : nullptr);
+  const int err =
+      sqlite3_open_v2(sqlitePath().c_str(), &_db, flags, vfsName ? vfsName->c_str() : nullptr);
   _engineHandleState = std::make_shared<LiteEngineHandleState>();
   if (err != SQLITE_OK) {
     liteLog(format("error opening!: %d", err));
@@ -207,9 +205,10 @@ int LiteDatabase::busyHandler(void* context, int count) {
     const int requestedSleepInMillseconds = randomSleepMilliseconds();
     const int actualSleepInMilliseconds = sqlite3_sleep(requestedSleepInMillseconds);
     if (actualSleepInMilliseconds != requestedSleepInMillseconds) {
-      liteLog(format("WARNING: Requested sleep of %i milliseconds, but SQLite returned %i. Maybe "
-                     "SQLite wasn't built with HAVE_USLEEP=1?",
-                     requestedSleepInMillseconds, actualSleepInMilliseconds));
+      liteLog(
+          format("WARNING: Requested sleep of %i milliseconds, but SQLite returned %i. Maybe "
+                 "SQLite wasn't built with HAVE_USLEEP=1?",
+                 requestedSleepInMillseconds, actualSleepInMilliseconds));
     }
     return 1;
   }
@@ -243,9 +242,7 @@ LiteError LiteDatabase::errorWithMessage(const std::string& message) const {
   return LiteError{"LiteDatabase", lastErrorCode(), message};
 }
 
-LiteError LiteDatabase::lastError() const {
-  return errorWithMessage(lastErrorMessage());
-}
+LiteError LiteDatabase::lastError() const { return errorWithMessage(lastErrorMessage()); }
 
 std::int64_t LiteDatabase::lastInsertRowId() {
   if (_isExecutingStatement) {
@@ -276,9 +273,7 @@ void LiteDatabase::closeOpenResultSets() {
   }
 }
 
-void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) {
-  _openResultSets.erase(resultSet);
-}
+void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) { _openResultSets.erase(resultSet); }
 
 // --- Guards ------------------------------------------------------------------------
 
@@ -346,7 +341,8 @@ void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& s
   if (!_cachedStatements) return;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
-    statements.erase(std::remove(statements.begin(), statements.end(), statement), statements.end());
+    statements.erase(std::remove(statements.begin(), statements.end(), statement),
+                     statements.end());
     it = statements.empty() ? _cachedStatements->erase(it) : std::next(it);
   }
 }
@@ -487,8 +483,9 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
 }
 
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
-    const std::string& sql, std::optional<LiteError>* error, const std::vector<LiteValue>* arrayArgs,
-    const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
+    const std::string& sql, std::optional<LiteError>* error,
+    const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
+    const LiteVAList* args) {
   if (!databaseExists()) return false;
   if (_isExecutingStatement) {
     warnInUse();
@@ -592,9 +589,11 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     if (error) *error = lastError();
     if (_logsErrors) {
       if (rc == SQLITE_ERROR) {
-        liteLog(format("Error calling sqlite3_step (%d: %s) SQLITE_ERROR", rc, sqlite3_errmsg(_db)));
+        liteLog(
+            format("Error calling sqlite3_step (%d: %s) SQLITE_ERROR", rc, sqlite3_errmsg(_db)));
       } else if (rc == SQLITE_MISUSE) {
-        liteLog(format("Error calling sqlite3_step (%d: %s) SQLITE_MISUSE", rc, sqlite3_errmsg(_db)));
+        liteLog(
+            format("Error calling sqlite3_step (%d: %s) SQLITE_MISUSE", rc, sqlite3_errmsg(_db)));
       } else {
         liteLog(format("Unknown error calling sqlite3_step (%d: %s) eu", rc, sqlite3_errmsg(_db)));
       }
@@ -627,8 +626,8 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
 
 bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
                                                      const std::vector<LiteValue>& arguments) {
-  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments, nullptr,
-                                                                    nullptr);
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments,
+                                                                    nullptr, nullptr);
 }
 
 bool LiteDatabase::executeUpdateWithVAList(const std::string& sql, const LiteVAList& args) {
@@ -638,8 +637,8 @@ bool LiteDatabase::executeUpdateWithVAList(const std::string& sql, const LiteVAL
 
 bool LiteDatabase::executeUpdateWithParameterDictionary(const std::string& sql,
                                                         const LiteDictionary& arguments) {
-  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, &arguments,
-                                                                    nullptr);
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr,
+                                                                    &arguments, nullptr);
 }
 
 bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
@@ -668,17 +667,17 @@ bool LiteDatabase::executeStatements(const std::string& sql) {
   return executeStatementsWithResultBlock(sql, nullptr);
 }
 
-bool LiteDatabase::executeStatementsWithResultBlock(const std::string& sql,
-                                                    const LiteExecuteStatementsCallbackBlock& block) {
+bool LiteDatabase::executeStatementsWithResultBlock(
+    const std::string& sql, const LiteExecuteStatementsCallbackBlock& block) {
   if (!_db) {
     // The engine must never see a missing handle.
     databaseExists();
     return false;
   }
   char* errmsg = nullptr;
-  const int rc = sqlite3_exec(_db, sql.c_str(), block ? &executeStatementsRow : nullptr,
-                              block ? const_cast<LiteExecuteStatementsCallbackBlock*>(&block) : nullptr,
-                              &errmsg);
+  const int rc = sqlite3_exec(
+      _db, sql.c_str(), block ? &executeStatementsRow : nullptr,
+      block ? const_cast<LiteExecuteStatementsCallbackBlock*>(&block) : nullptr, &errmsg);
   if (errmsg) {
     if (_logsErrors) liteLog(format("Error inserting batch: %s", errmsg));
     sqlite3_free(errmsg);
@@ -688,7 +687,8 @@ bool LiteDatabase::executeStatementsWithResultBlock(const std::string& sql,
 
 // --- Binding -----------------------------------------------------------------------
 
-void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx, sqlite3_stmt* pStmt) {
+void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
+                                                 sqlite3_stmt* pStmt) {
   // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
   // the caller and may be gone before the statement is reset or finalised.
   switch (obj.kind()) {

@@ -51,7 +51,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   static std::shared_ptr<LiteDatabase> databaseWithPath(std::optional<std::string> path);
   // A "file://" URL (percent-encoded); none is the same as no path.
   static std::shared_ptr<LiteDatabase> databaseWithURL(std::optional<std::string> url);
-  LiteDatabase();  // no path
+  LiteDatabase();                                          // no path
   explicit LiteDatabase(std::optional<std::string> path);  // copies the path; touches no file
   ~LiteDatabase();
   LiteDatabase(const LiteDatabase&) = delete;
@@ -59,7 +59,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
 
   const std::optional<std::string>& databasePath() const { return _databasePath; }
   std::optional<std::string> databaseURL() const;  // "file:///abs/path", none without a path
-  std::string sqlitePath() const;  // the file name handed to the engine
+  std::string sqlitePath() const;                  // the file name handed to the engine
   sqlite3* sqliteHandle() const { return _db; }
   // "<LiteDatabase: 0x...>", as printed in messages.
   std::string description() const;
@@ -124,7 +124,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
       const LiteDictionary* dictionaryArgs, const LiteVAList* args);
   std::shared_ptr<LiteResultSet> executeQueryWithArgumentsInArray(
       const std::string& sql, const std::vector<LiteValue>& arguments);
-  std::shared_ptr<LiteResultSet> executeQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  std::shared_ptr<LiteResultSet> executeQueryWithVAList(const std::string& sql,
+                                                        const LiteVAList& args);
   std::shared_ptr<LiteResultSet> executeQueryWithParameterDictionary(
       const std::string& sql, const LiteDictionary& arguments);
   std::shared_ptr<LiteResultSet> executeQueryValuesError(const std::string& sql,
@@ -145,7 +146,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool executeUpdateWithArgumentsInArray(const std::string& sql,
                                          const std::vector<LiteValue>& arguments);
   bool executeUpdateWithVAList(const std::string& sql, const LiteVAList& args);
-  bool executeUpdateWithParameterDictionary(const std::string& sql, const LiteDictionary& arguments);
+  bool executeUpdateWithParameterDictionary(const std::string& sql,
+                                            const LiteDictionary& arguments);
   bool executeUpdateValuesError(const std::string& sql, const std::vector<LiteValue>& values,
                                 std::optional<LiteError>* error);
   template <class... Args>

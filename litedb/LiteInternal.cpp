@@ -29,9 +29,10 @@ std::string format(const char* fmt, ...) {
 
 }  // namespace litedb_internal
 
+#include <locale.h>
+
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
 
 namespace litedb_internal {
 
@@ -47,13 +48,28 @@ char32_t decode(const std::string& text, std::size_t i, std::size_t& length, boo
   if (lead < 0x80) return lead;
   std::size_t extra = 0;
   char32_t cp = 0;
-  if ((lead & 0xE0) == 0xC0) { extra = 1; cp = lead & 0x1F; }
-  else if ((lead & 0xF0) == 0xE0) { extra = 2; cp = lead & 0x0F; }
-  else if ((lead & 0xF8) == 0xF0) { extra = 3; cp = lead & 0x07; }
-  else { valid = false; return lead; }
-  if (i + extra >= text.size()) { valid = false; return lead; }
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = lead & 0x07;
+  } else {
+    valid = false;
+    return lead;
+  }
+  if (i + extra >= text.size()) {
+    valid = false;
+    return lead;
+  }
   for (std::size_t k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) { valid = false; return lead; }
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      valid = false;
+      return lead;
+    }
     cp = (cp << 6) | (byte(i + k) & 0x3F);
   }
   length = extra + 1;

@@ -1,12 +1,12 @@
 #include "litedb/LiteLog.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
-
-#include <unistd.h>
 
 namespace {
 

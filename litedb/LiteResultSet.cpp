@@ -26,9 +26,7 @@ LiteResultSet::~LiteResultSet() {
 
 // --- Stepping ----------------------------------------------------------------------
 
-bool LiteResultSet::next() {
-  return nextWithError(nullptr);
-}
+bool LiteResultSet::next() { return nextWithError(nullptr); }
 
 bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
   sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;

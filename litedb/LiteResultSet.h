@@ -102,7 +102,9 @@ class LiteResultSet {
   LiteValue objectAtIndexedSubscript(int columnIdx) const;
   LiteValue objectForKeyedSubscript(const std::string& columnName);
   LiteValue operator[](int columnIdx) const { return objectAtIndexedSubscript(columnIdx); }
-  LiteValue operator[](const std::string& columnName) { return objectForKeyedSubscript(columnName); }
+  LiteValue operator[](const std::string& columnName) {
+    return objectForKeyedSubscript(columnName);
+  }
 
   // --- Whole rows -------------------------------------------------------------------
   // Keyed by the engine's column names; none (with a warning) when no row is current.

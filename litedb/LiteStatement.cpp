@@ -4,9 +4,7 @@
 
 #include "litedb/LiteInternal.h"
 
-LiteStatement::~LiteStatement() {
-  close();
-}
+LiteStatement::~LiteStatement() { close(); }
 
 bool LiteStatement::engineStatementGone() const {
   return _engineHandleState && _engineHandleState->closed;

@@ -8,9 +8,7 @@ LiteDate liteDateWithTimeIntervalSince1970(double seconds) {
   return LiteDate(std::chrono::duration<double>(seconds));
 }
 
-double liteTimeIntervalSince1970(const LiteDate& date) {
-  return date.time_since_epoch().count();
-}
+double liteTimeIntervalSince1970(const LiteDate& date) { return date.time_since_epoch().count(); }
 
 LiteValue::LiteValue() : _storage(Absent{}) {}
 LiteValue::LiteValue(std::nullptr_t) : _storage(Absent{}) {}
@@ -78,13 +76,20 @@ LiteValue::LiteValue(LiteDate date) : _storage(date) {}
 
 LiteValue::Kind LiteValue::kind() const {
   switch (_storage.index()) {
-    case 0: return Kind::Absent;
-    case 1: return Kind::Null;
-    case 2: return Kind::Data;
-    case 3: return Kind::Date;
-    case 4: return Kind::Number;
-    case 5: return Kind::Text;
-    default: return Kind::Other;
+    case 0:
+      return Kind::Absent;
+    case 1:
+      return Kind::Null;
+    case 2:
+      return Kind::Data;
+    case 3:
+      return Kind::Date;
+    case 4:
+      return Kind::Number;
+    case 5:
+      return Kind::Text;
+    default:
+      return Kind::Other;
   }
 }
 
@@ -95,13 +100,9 @@ char LiteValue::typeCode() const {
 
 namespace {
 
-bool isUnsignedCode(char code) {
-  return code == 'C' || code == 'S' || code == 'I' || code == 'Q';
-}
+bool isUnsignedCode(char code) { return code == 'C' || code == 'S' || code == 'I' || code == 'Q'; }
 
-bool isFloatingCode(char code) {
-  return code == 'f' || code == 'd';
-}
+bool isFloatingCode(char code) { return code == 'f' || code == 'd'; }
 
 std::string shortestDecimal(double value) {
   char buffer[64];
@@ -113,10 +114,14 @@ std::string shortestDecimal(double value) {
 
 std::string LiteValue::description() const {
   switch (kind()) {
-    case Kind::Absent: return "(null)";
-    case Kind::Null: return "<null>";
-    case Kind::Text: return std::get<std::string>(_storage);
-    case Kind::Other: return std::get<Other>(_storage).description;
+    case Kind::Absent:
+      return "(null)";
+    case Kind::Null:
+      return "<null>";
+    case Kind::Text:
+      return std::get<std::string>(_storage);
+    case Kind::Other:
+      return std::get<Other>(_storage).description;
     case Kind::Data: {
       static const char digits[] = "0123456789abcdef";
       std::string out = "<";
@@ -146,13 +151,9 @@ std::string LiteValue::description() const {
   return {};
 }
 
-const std::string* LiteValue::text() const {
-  return std::get_if<std::string>(&_storage);
-}
+const std::string* LiteValue::text() const { return std::get_if<std::string>(&_storage); }
 
-const LiteData* LiteValue::data() const {
-  return std::get_if<LiteData>(&_storage);
-}
+const LiteData* LiteValue::data() const { return std::get_if<LiteData>(&_storage); }
 
 std::optional<LiteDate> LiteValue::date() const {
   if (const LiteDate* d = std::get_if<LiteDate>(&_storage)) return *d;
@@ -183,12 +184,11 @@ double LiteValue::doubleValue() const {
   return static_cast<double>(n->signedValue);
 }
 
-bool operator==(const LiteValue& a, const LiteValue& b) {
-  return a._storage == b._storage;
-}
+bool operator==(const LiteValue& a, const LiteValue& b) { return a._storage == b._storage; }
 
 std::ostream& operator<<(std::ostream& out, const LiteValue& value) {
-  static const char* const kindNames[] = {"absent", "null", "data", "date", "number", "text", "other"};
+  static const char* const kindNames[] = {"absent", "null", "data", "date",
+                                          "number", "text", "other"};
   out << kindNames[static_cast<int>(value.kind())];
   if (value.typeCode()) out << " '" << value.typeCode() << "'";
   return out << " " << value.description();

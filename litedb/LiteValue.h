@@ -20,8 +20,7 @@
 #include <vector>
 
 using LiteData = std::vector<std::uint8_t>;
-using LiteDate =
-    std::chrono::time_point<std::chrono::system_clock, std::chrono::duration<double>>;
+using LiteDate = std::chrono::time_point<std::chrono::system_clock, std::chrono::duration<double>>;
 
 // Seconds since 1970-01-01 00:00:00 UTC, and back.
 LiteDate liteDateWithTimeIntervalSince1970(double seconds);
@@ -31,9 +30,9 @@ class LiteValue {
  public:
   enum class Kind { Absent, Null, Data, Date, Number, Text, Other };
 
-  LiteValue();  // absent
-  LiteValue(std::nullptr_t);  // absent, as a missing object
-  static LiteValue null();  // the null marker
+  LiteValue();                                      // absent
+  LiteValue(std::nullptr_t);                        // absent, as a missing object
+  static LiteValue null();                          // the null marker
   static LiteValue other(std::string description);  // any other object, by its description
 
   // Numbers remember the one-letter code of the C++ type they were made from.

@@ -40,7 +40,8 @@ class BusyTest : public ::testing::Test {
 
   std::vector<std::string> lockedLines(const std::string& sql) {
     return {"Unknown error calling sqlite3_step (5: database is locked) eu", "DB Query: " + sql,
-            "Unknown error finalizing or resetting statement (5: database is locked)", "DB Query: " + sql};
+            "Unknown error finalizing or resetting statement (5: database is locked)",
+            "DB Query: " + sql};
   }
 
   ScratchDir dir;
@@ -112,7 +113,8 @@ TEST(LiteLogThreadsTest, LinesFromManyThreadsArriveWholeAndOnce) {
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([t] {
-      for (int i = 0; i < perThread; ++i) liteLog("thread " + std::to_string(t) + " line " + std::to_string(i));
+      for (int i = 0; i < perThread; ++i)
+        liteLog("thread " + std::to_string(t) + " line " + std::to_string(i));
     });
   }
   for (std::thread& w : workers) w.join();
@@ -120,7 +122,8 @@ TEST(LiteLogThreadsTest, LinesFromManyThreadsArriveWholeAndOnce) {
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(threads * perThread));
   std::vector<std::string> expected;
   for (int t = 0; t < threads; ++t) {
-    for (int i = 0; i < perThread; ++i) expected.push_back("thread " + std::to_string(t) + " line " + std::to_string(i));
+    for (int i = 0; i < perThread; ++i)
+      expected.push_back("thread " + std::to_string(t) + " line " + std::to_string(i));
   }
   std::sort(lines.begin(), lines.end());
   std::sort(expected.begin(), expected.end());

@@ -21,7 +21,9 @@ class ExecuteTest : public ::testing::Test {
     ASSERT_TRUE(db->open());
     ASSERT_TRUE(db->executeStatements("create table t(a, b)"));
   }
-  std::string rows() { return engineScalar(*db, "select group_concat(quote(a) || ':' || quote(b), ' ') from t"); }
+  std::string rows() {
+    return engineScalar(*db, "select group_concat(quote(a) || ':' || quote(b), ' ') from t");
+  }
 
   ScratchDir dir;
   std::shared_ptr<LiteDatabase> db;
@@ -33,7 +35,8 @@ class ExecuteTest : public ::testing::Test {
 TEST_F(ExecuteTest, ArgumentsAreBoundNeverRunAsSql) {
   const std::string hostile = "x'); drop table t; --";
   const std::string second = "1; delete from t";
-  ASSERT_TRUE(db->executeUpdateWithArgumentsInArray("insert into t values (?, ?)", {hostile, second}));
+  ASSERT_TRUE(
+      db->executeUpdateWithArgumentsInArray("insert into t values (?, ?)", {hostile, second}));
   ASSERT_TRUE(db->executeUpdate("insert into t values (?, ?)", "it's", "\"quoted\""));
   EXPECT_EQ(rows(), "'x''); drop table t; --':'1; delete from t' 'it''s':'\"quoted\"'");
   auto rs = db->executeQuery("select b from t where a = ?", hostile);
@@ -65,7 +68,8 @@ TEST_F(ExecuteTest, EveryValueKindIsBoundByItsRule) {
       {"unsigned int above 2^31", 4294967295u, "integer", "4294967295"},
       {"long", -9000000000L, "integer", "-9000000000"},
       {"long long", std::numeric_limits<long long>::min(), "integer", "-9223372036854775808"},
-      {"unsigned long long above 2^63-1", 9223372036854775813ull, "integer", "-9223372036854775803"},
+      {"unsigned long long above 2^63-1", 9223372036854775813ull, "integer",
+       "-9223372036854775803"},
       {"unsigned long max", std::numeric_limits<unsigned long>::max(), "integer", "-1"},
       {"float", 1.5f, "real", "1.5"},
       {"float widened", 0.1f, "real", "1.00000001490116119384e-01"},
@@ -128,7 +132,8 @@ TEST_F(ExecuteTest, BindCountMismatchInBothCores) {
   db->setLogsErrors(false);
   EXPECT_EQ(db->executeQueryWithArgumentsInArray("select ?, ?", {}), nullptr);
   db->setLogsErrors(true);
-  const std::string queryLine = "Error: the bind count is not correct for the # of variables (executeQuery)";
+  const std::string queryLine =
+      "Error: the bind count is not correct for the # of variables (executeQuery)";
   EXPECT_THAT(log.take(), ElementsAre(queryLine, queryLine, queryLine));
 
   // ...and in the update core with the counts and an error object.
@@ -158,7 +163,8 @@ TEST_F(ExecuteTest, VariadicFormsBindInOrder) {
   EXPECT_TRUE(db->executeUpdate("insert into t values (?, ?)", 1, "one"));
   std::optional<LiteError> error;
   EXPECT_TRUE(db->executeUpdateWithErrorAndBindings("insert into t values (?, ?)", &error, 2, 2.5));
-  EXPECT_TRUE(db->updateWithErrorAndBindings("insert into t values (?, ?)", &error, 3, LiteValue::null()));
+  EXPECT_TRUE(
+      db->updateWithErrorAndBindings("insert into t values (?, ?)", &error, 3, LiteValue::null()));
   EXPECT_EQ(error, std::nullopt);
   EXPECT_TRUE(db->executeUpdateWithVAList("insert into t values (?, ?)", {4, LiteData{1}}));
   EXPECT_EQ(rows(), "1:'one' 2:2.5 3:NULL 4:X'01'");
@@ -181,9 +187,10 @@ TEST_F(ExecuteTest, NamedParametersBindByColonName) {
 
   // Other parameter forms are not looked up; the key is reported and skipped.
   EXPECT_EQ(db->executeQueryWithParameterDictionary("select @a", {{"a", 1}}), nullptr);
-  EXPECT_THAT(log.take(),
-              ElementsAre("Could not find index for a",
-                          "Error: the bind count is not correct for the # of variables (executeQuery)"));
+  EXPECT_THAT(
+      log.take(),
+      ElementsAre("Could not find index for a",
+                  "Error: the bind count is not correct for the # of variables (executeQuery)"));
   // An extra key is reported, yet the statement runs when the others cover every parameter.
   rs = db->executeQueryWithParameterDictionary("select :a", {{"a", 1}, {"zzz", 2}});
   ASSERT_TRUE(rs);
@@ -213,12 +220,14 @@ TEST_F(ExecuteTest, SelectThroughUpdateFailsAfterItsFirstRow) {
   ASSERT_TRUE(db->executeUpdate("insert into t values (1, 2)"));
   std::optional<LiteError> error;
   EXPECT_FALSE(db->executeUpdateValuesError("select * from t", {}, &error));
-  EXPECT_THAT(log.take(), ElementsAre("A executeUpdate is being called with a query string 'select * from t'",
-                                      "DB Query: select * from t"));
+  EXPECT_THAT(log.take(),
+              ElementsAre("A executeUpdate is being called with a query string 'select * from t'",
+                          "DB Query: select * from t"));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain, "LiteDatabase");
   EXPECT_EQ(error->code, SQLITE_ROW);
-  EXPECT_EQ(error->description, "A executeUpdate is being called with a query string 'select * from t'");
+  EXPECT_EQ(error->description,
+            "A executeUpdate is being called with a query string 'select * from t'");
   db->setLogsErrors(false);
   EXPECT_FALSE(db->executeUpdateWithArgumentsInArray("select * from t", {}));
   EXPECT_THAT(log.take(), IsEmpty());
@@ -250,13 +259,14 @@ TEST_F(ExecuteTest, TwoStatementsInOneText) {
 }
 
 TEST_F(ExecuteTest, BatchRowsReachTheCallbackAsTextAndNull) {
-  ASSERT_TRUE(db->executeStatements("insert into t values (1, 'x'); insert into t values (2.5, null)"));
+  ASSERT_TRUE(
+      db->executeStatements("insert into t values (1, 'x'); insert into t values (2.5, null)"));
   std::vector<LiteDictionary> seen;
-  EXPECT_TRUE(db->executeStatementsWithResultBlock("select a, b from t order by a; select 'end' as e",
-                                                   [&](const LiteDictionary& row) {
-                                                     seen.push_back(row);
-                                                     return 0;
-                                                   }));
+  EXPECT_TRUE(db->executeStatementsWithResultBlock(
+      "select a, b from t order by a; select 'end' as e", [&](const LiteDictionary& row) {
+        seen.push_back(row);
+        return 0;
+      }));
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0], (LiteDictionary{{"a", "1"}, {"b", "x"}}));
   EXPECT_EQ(seen[1], (LiteDictionary{{"a", "2.5"}, {"b", LiteValue::null()}}));
@@ -264,8 +274,9 @@ TEST_F(ExecuteTest, BatchRowsReachTheCallbackAsTextAndNull) {
 
   // A non-zero answer stops the batch, which then fails.
   int calls = 0;
-  EXPECT_FALSE(db->executeStatementsWithResultBlock("select a from t; insert into t values (9, 9)",
-                                                    [&](const LiteDictionary&) { return ++calls; }));
+  EXPECT_FALSE(
+      db->executeStatementsWithResultBlock("select a from t; insert into t values (9, 9)",
+                                           [&](const LiteDictionary&) { return ++calls; }));
   EXPECT_EQ(calls, 1);
   EXPECT_THAT(log.take(), ElementsAre("Error inserting batch: query aborted"));
   EXPECT_EQ(engineScalar(*db, "select count(*) from t"), "2");
@@ -274,15 +285,16 @@ TEST_F(ExecuteTest, BatchRowsReachTheCallbackAsTextAndNull) {
 TEST_F(ExecuteTest, PrepareFailureLogsThreeLinesAndHandsOverTheError) {
   std::optional<LiteError> error;
   EXPECT_FALSE(db->executeUpdateValuesError("insert into nope values (1)", {}, &error));
-  const std::vector<std::string> lines{"DB Error: 1 \"no such table: nope\"", "DB Query: insert into nope values (1)",
+  const std::vector<std::string> lines{"DB Error: 1 \"no such table: nope\"",
+                                       "DB Query: insert into nope values (1)",
                                        "DB Path: " + dir.file("data.sqlite")};
   EXPECT_EQ(log.take(), lines);
   EXPECT_EQ(error, (LiteError{"LiteDatabase", 1, "no such table: nope"}));
 
   error.reset();
   EXPECT_EQ(db->executeQueryValuesError("selec 1", {}, &error), nullptr);
-  EXPECT_THAT(log.take(), ElementsAre("DB Error: 1 \"near \"selec\": syntax error\"", "DB Query: selec 1",
-                                      "DB Path: " + dir.file("data.sqlite")));
+  EXPECT_THAT(log.take(), ElementsAre("DB Error: 1 \"near \"selec\": syntax error\"",
+                                      "DB Query: selec 1", "DB Path: " + dir.file("data.sqlite")));
   EXPECT_EQ(error, (LiteError{"LiteDatabase", 1, "near \"selec\": syntax error"}));
 
   db->setLogsErrors(false);
@@ -292,8 +304,8 @@ TEST_F(ExecuteTest, PrepareFailureLogsThreeLinesAndHandsOverTheError) {
   auto memory = LiteDatabase::databaseWithPath(std::nullopt);
   ASSERT_TRUE(memory->open());
   EXPECT_EQ(memory->executeQuery("selec 1"), nullptr);
-  EXPECT_THAT(log.take(), ElementsAre("DB Error: 1 \"near \"selec\": syntax error\"", "DB Query: selec 1",
-                                      "DB Path: (null)"));
+  EXPECT_THAT(log.take(), ElementsAre("DB Error: 1 \"near \"selec\": syntax error\"",
+                                      "DB Query: selec 1", "DB Path: (null)"));
 }
 
 TEST_F(ExecuteTest, StepFailuresOfAnUpdate) {
@@ -303,16 +315,19 @@ TEST_F(ExecuteTest, StepFailuresOfAnUpdate) {
 
   std::optional<LiteError> error;
   EXPECT_FALSE(db->executeUpdateValuesError("insert into u values (1)", {}, &error));
-  EXPECT_THAT(log.take(), ElementsAre("Unknown error calling sqlite3_step (19: UNIQUE constraint failed: u.id) eu",
-                                      "DB Query: insert into u values (1)",
-                                      "Unknown error finalizing or resetting statement (19: UNIQUE constraint "
-                                      "failed: u.id)",
-                                      "DB Query: insert into u values (1)"));
+  EXPECT_THAT(
+      log.take(),
+      ElementsAre("Unknown error calling sqlite3_step (19: UNIQUE constraint failed: u.id) eu",
+                  "DB Query: insert into u values (1)",
+                  "Unknown error finalizing or resetting statement (19: UNIQUE constraint "
+                  "failed: u.id)",
+                  "DB Query: insert into u values (1)"));
   EXPECT_EQ(error, (LiteError{"LiteDatabase", 19, "UNIQUE constraint failed: u.id"}));
 
   // A run-time error inside the statement is SQLITE_ERROR.
   error.reset();
-  EXPECT_FALSE(db->executeUpdateValuesError("insert into u values (abs(-9223372036854775808))", {}, &error));
+  EXPECT_FALSE(
+      db->executeUpdateValuesError("insert into u values (abs(-9223372036854775808))", {}, &error));
   EXPECT_THAT(log.take(),
               ElementsAre("Error calling sqlite3_step (1: integer overflow) SQLITE_ERROR",
                           "DB Query: insert into u values (abs(-9223372036854775808))",
@@ -344,11 +359,13 @@ TEST_F(ExecuteTest, InterruptedUpdateLeavesTheErrorAlone) {
   std::optional<LiteError> error;
   EXPECT_FALSE(db->executeUpdateValuesError("update t set b = stop_me()", {}, &error));
   EXPECT_EQ(error, std::nullopt);
-  EXPECT_THAT(log.take(),
-              ElementsAre("Error calling sqlite3_step. Query was interrupted (9: interrupted) SQLITE_INTERRUPT",
-                          "DB Query: update t set b = stop_me()",
-                          "Unknown error finalizing or resetting statement (9: interrupted)",
-                          "DB Query: update t set b = stop_me()"));
+  EXPECT_THAT(
+      log.take(),
+      ElementsAre(
+          "Error calling sqlite3_step. Query was interrupted (9: interrupted) SQLITE_INTERRUPT",
+          "DB Query: update t set b = stop_me()",
+          "Unknown error finalizing or resetting statement (9: interrupted)",
+          "DB Query: update t set b = stop_me()"));
   EXPECT_EQ(rows(), "1:1 2:2");
   EXPECT_TRUE(db->executeUpdate("insert into t values (3, 3)"));
 }
@@ -359,15 +376,16 @@ TEST_F(ExecuteTest, TraceLogsStatementsAndArguments) {
   ASSERT_TRUE(db->executeUpdate("insert into t values (?, ?)", 5, LiteData{1, 2, 3}));
   auto rs = db->executeQueryWithParameterDictionary("select :k", {{"k", "v"}});
   ASSERT_TRUE(rs);
-  EXPECT_THAT(log.take(), ElementsAre(me + " executeUpdate: insert into t values (?, ?)", "obj: 5", "data: 3 bytes",
-                                      me + " executeQuery: select :k", ":k = v"));
+  EXPECT_THAT(log.take(), ElementsAre(me + " executeUpdate: insert into t values (?, ?)", "obj: 5",
+                                      "data: 3 bytes", me + " executeQuery: select :k", ":k = v"));
 }
 
 TEST_F(ExecuteTest, ExecuteStatementsOnAClosedConnectionFailsWithoutTheEngine) {
   db->close();
   log.take();
   EXPECT_FALSE(db->executeStatements("create table x(y)"));
-  EXPECT_FALSE(db->executeStatementsWithResultBlock("select 1", [](const LiteDictionary&) { return 0; }));
+  EXPECT_FALSE(
+      db->executeStatementsWithResultBlock("select 1", [](const LiteDictionary&) { return 0; }));
   EXPECT_THAT(log.take(), ElementsAre(notOpenLine(*db), notOpenLine(*db)));
 }
 
@@ -379,8 +397,9 @@ TEST_F(ExecuteTest, CachedStatementFailingTheBindCountLeavesTheCache) {
   ASSERT_EQ(db->cachedStatements()->at("select ?").size(), 1u);
   std::weak_ptr<LiteStatement> cached = db->cachedStatements()->at("select ?").front();
   EXPECT_EQ(db->executeQuery("select ?"), nullptr);
-  EXPECT_THAT(log.take(),
-              ElementsAre("Error: the bind count is not correct for the # of variables (executeQuery)"));
+  EXPECT_THAT(
+      log.take(),
+      ElementsAre("Error: the bind count is not correct for the # of variables (executeQuery)"));
   EXPECT_EQ(db->cachedStatements()->count("select ?"), 0u);
   EXPECT_TRUE(cached.expired());
   // The same text prepares afresh and works.
@@ -413,4 +432,17 @@ TEST_F(ExecuteTest, CachedStatementsAreReusedWhileIdle) {
   db->clearCachedStatements();
   EXPECT_FALSE(first->next());
   log.take();
+}
+
+TEST(ExecuteDeathTest, CrashOnErrorsEndsTheProcessAfterTheLogLines) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto db = LiteDatabase::databaseWithPath(std::nullopt);
+  ASSERT_TRUE(db->open());
+  db->setCrashOnErrors(true);
+  EXPECT_DEATH(db->executeQuery("selec 1"), "DB Error: 1 \"near \"selec\": syntax error\"");
+  db->setLogsErrors(false);
+  EXPECT_DEATH(db->executeUpdate("selec 1"), "");
+  // Only a failed preparation ends the process; a failed step does not.
+  LogCapture log;
+  EXPECT_FALSE(db->executeUpdate("select abs(-9223372036854775808)"));
 }

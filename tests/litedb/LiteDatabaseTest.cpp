@@ -1,6 +1,4 @@
 // The connection: construction, opening, closing, guards, errors and bookkeeping.
-#include "litedb/LiteDatabase.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -8,6 +6,7 @@
 #include <filesystem>
 
 #include "LiteTestSupport.h"
+#include "litedb/LiteDatabase.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -73,7 +72,8 @@ TEST(LiteDatabaseTest, OpenCreatesTheFileAndOpeningAgainChangesNothing) {
 }
 
 TEST(LiteDatabaseTest, NoPathIsPrivateMemoryAndEmptyPathIsPrivateTemporary) {
-  for (const std::optional<std::string>& path : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (const std::optional<std::string>& path :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     SCOPED_TRACE(path ? "empty path" : "no path");
     auto first = LiteDatabase::databaseWithPath(path);
     auto second = LiteDatabase::databaseWithPath(path);
@@ -123,7 +123,8 @@ TEST(LiteDatabaseTest, OpenWithFlagsHonoursReadOnlyAndMissingFiles) {
 TEST(LiteDatabaseTest, UnknownVfsFailsToOpen) {
   LogCapture log;
   auto db = LiteDatabase::databaseWithPath(std::nullopt);
-  EXPECT_FALSE(db->openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, std::string("no-such-vfs")));
+  EXPECT_FALSE(
+      db->openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, std::string("no-such-vfs")));
   EXPECT_THAT(log.lines(), ElementsAre("error opening!: 1"));
   EXPECT_FALSE(db->isOpen());
 }
@@ -248,11 +249,13 @@ TEST(LiteDatabaseTest, NotOpenGuardRefusesEveryStatement) {
 TEST(LiteDatabaseTest, DescriptionNamesClassAndAddress) {
   auto db = LiteDatabase::databaseWithPath(std::nullopt);
   char expected[64];
-  std::snprintf(expected, sizeof expected, "<LiteDatabase: %p>", static_cast<const void*>(db.get()));
+  std::snprintf(expected, sizeof expected, "<LiteDatabase: %p>",
+                static_cast<const void*>(db.get()));
   EXPECT_EQ(db->description(), expected);
   LogCapture log;
   db->warnInUse();
-  EXPECT_THAT(log.lines(), ElementsAre(std::string("The LiteDatabase ") + expected + " is currently in use."));
+  EXPECT_THAT(log.lines(),
+              ElementsAre(std::string("The LiteDatabase ") + expected + " is currently in use."));
 }
 
 TEST(LiteDatabaseTest, LastInsertRowIdAndChanges) {
@@ -260,8 +263,9 @@ TEST(LiteDatabaseTest, LastInsertRowIdAndChanges) {
   EXPECT_EQ(db->lastInsertRowId(), 0);
   EXPECT_EQ(db->changes(), 0);
   ASSERT_TRUE(db->open());
-  ASSERT_TRUE(db->executeStatements("create table t(id integer primary key, x); "
-                                    "insert into t values (41, 'a'); insert into t values (42, 'b')"));
+  ASSERT_TRUE(
+      db->executeStatements("create table t(id integer primary key, x); "
+                            "insert into t values (41, 'a'); insert into t values (42, 'b')"));
   EXPECT_EQ(db->lastInsertRowId(), 42);
   ASSERT_TRUE(db->executeUpdate("update t set x = 'c'"));
   EXPECT_EQ(db->changes(), 2);
@@ -348,13 +352,13 @@ TEST(LiteDatabaseTest, InUseFlagIsClearedOnEveryFailure) {
   auto db = LiteDatabase::databaseWithPath(std::nullopt);
   ASSERT_TRUE(db->open());
   ASSERT_TRUE(db->executeUpdate("create table t(x unique)"));
-  EXPECT_EQ(db->executeQuery("select * from nope"), nullptr);       // prepare fails
-  EXPECT_EQ(db->executeQuery("select ?"), nullptr);                 // bind count
+  EXPECT_EQ(db->executeQuery("select * from nope"), nullptr);      // prepare fails
+  EXPECT_EQ(db->executeQuery("select ?"), nullptr);                // bind count
   EXPECT_FALSE(db->executeUpdate("insert into nope values (1)"));  // prepare fails
   EXPECT_FALSE(db->executeUpdate("insert into t values (?)"));     // bind count
   EXPECT_TRUE(db->executeUpdate("insert into t values (1)"));
-  EXPECT_FALSE(db->executeUpdate("insert into t values (1)"));     // step fails
-  EXPECT_FALSE(db->executeUpdate("select 1"));                     // a row
+  EXPECT_FALSE(db->executeUpdate("insert into t values (1)"));  // step fails
+  EXPECT_FALSE(db->executeUpdate("select 1"));                  // a row
   log.take();
   EXPECT_TRUE(db->executeUpdate("insert into t values (2)"));
   EXPECT_NE(db->executeQuery("select 1"), nullptr);
@@ -397,6 +401,6 @@ TEST(LiteStatementTest, ResetCloseAndDescription) {
   EXPECT_FALSE(statement.inUse());
   EXPECT_EQ(statement.statement(), nullptr);
   EXPECT_EQ(sqlite3_next_stmt(db->sqliteHandle(), nullptr), nullptr);  // finalised
-  statement.close();  // harmless the second time
+  statement.close();                                                   // harmless the second time
   statement.reset();
 }

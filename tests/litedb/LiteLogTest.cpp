@@ -1,6 +1,4 @@
 // The diagnostic log: the default line format and capturing sinks.
-#include "litedb/LiteLog.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <regex>
 
 #include "LiteTestSupport.h"
+#include "litedb/LiteLog.h"
 
 using ::testing::ElementsAre;
 
@@ -18,9 +17,10 @@ TEST(LiteLogTest, DefaultSinkWritesOneStampedLineToStandardError) {
   liteLog("第二行");
   const std::string written = ::testing::internal::GetCapturedStderr();
   const std::string pid = std::to_string(getpid());
-  const std::regex expected(
-      "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} cueboard\\[" + pid + "\\] error opening!: 14\n"
-      "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} cueboard\\[" + pid + "\\] 第二行\n");
+  const std::regex expected("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} cueboard\\[" + pid +
+                            "\\] error opening!: 14\n"
+                            "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} cueboard\\[" +
+                            pid + "\\] 第二行\n");
   EXPECT_TRUE(std::regex_match(written, expected)) << written;
 }
 

@@ -1,12 +1,11 @@
 // Result sets: stepping, closing, column lookup and every getter.
-#include "litedb/LiteResultSet.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "LiteTestSupport.h"
 #include "litedb/LiteDatabase.h"
+#include "litedb/LiteResultSet.h"
 #include "litedb/LiteStatement.h"
 
 using ::testing::ElementsAre;
@@ -19,10 +18,11 @@ class ResultSetTest : public ::testing::Test {
   void SetUp() override {
     db = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
     ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
-        "create table tb_Button(ButtonId text, ButtonNo integer, Title text, Volume real, Icon blob);"
-        "insert into tb_Button values ('b1', 1, '掌声', 0.5, x'0102');"
-        "insert into tb_Button values ('b2', 2, null, null, x'')"));
+    ASSERT_TRUE(
+        db->executeStatements("create table tb_Button(ButtonId text, ButtonNo integer, Title text, "
+                              "Volume real, Icon blob);"
+                              "insert into tb_Button values ('b1', 1, '掌声', 0.5, x'0102');"
+                              "insert into tb_Button values ('b2', 2, null, null, x'')"));
   }
 
   ScratchDir dir;
@@ -67,7 +67,8 @@ TEST_F(ResultSetTest, ColumnsAreFoundWithoutRegardToCase) {
   EXPECT_EQ(rs->columnIndexForName("ärgertitel"), 1);
   EXPECT_EQ(rs->columnNameForIndex(1), "ÄrgerTitel");
   EXPECT_EQ(rs->columnNameForIndex(2), std::nullopt);
-  EXPECT_EQ(rs->columnNameToIndexMap(), (std::map<std::string, int>{{"buttonno", 0}, {"ärgertitel", 1}}));
+  EXPECT_EQ(rs->columnNameToIndexMap(),
+            (std::map<std::string, int>{{"buttonno", 0}, {"ärgertitel", 1}}));
   EXPECT_THAT(log.lines(), IsEmpty());
 }
 
@@ -133,7 +134,8 @@ TEST_F(ResultSetTest, TypedGettersByIndex) {
 }
 
 TEST_F(ResultSetTest, NullAndZeroLengthBlobGetters) {
-  auto rs = db->executeQuery("select Title, Volume, Icon, ButtonNo from tb_Button where ButtonNo = 2");
+  auto rs =
+      db->executeQuery("select Title, Volume, Icon, ButtonNo from tb_Button where ButtonNo = 2");
   ASSERT_TRUE(rs->next());
   // NULL
   EXPECT_EQ(rs->stringForColumnIndex(0), std::nullopt);
@@ -156,7 +158,8 @@ TEST_F(ResultSetTest, NullAndZeroLengthBlobGetters) {
 }
 
 TEST_F(ResultSetTest, ObjectsKeepTheColumnsType) {
-  auto rs = db->executeQuery("select ButtonNo, Volume, Title, Icon from tb_Button where ButtonNo = 1");
+  auto rs =
+      db->executeQuery("select ButtonNo, Volume, Title, Icon from tb_Button where ButtonNo = 1");
   ASSERT_TRUE(rs->next());
   const LiteValue number = rs->objectForColumnIndex(0);
   EXPECT_EQ(number.kind(), LiteValue::Kind::Number);
@@ -169,14 +172,12 @@ TEST_F(ResultSetTest, ObjectsKeepTheColumnsType) {
   EXPECT_EQ(rs->objectForColumnName("icon"), LiteValue(LiteData{1, 2}));
   EXPECT_EQ(rs->objectAtIndexedSubscript(4), LiteValue());  // out of range: absent
   EXPECT_EQ(rs->objectForColumnIndex(-1), LiteValue());
-  EXPECT_EQ(rs->resultDictionary(), (LiteDictionary{{"ButtonNo", 1LL},
-                                                    {"Volume", 0.5},
-                                                    {"Title", "掌声"},
-                                                    {"Icon", LiteData{1, 2}}}));
-  EXPECT_EQ(rs->resultDict(), (LiteDictionary{{"buttonno", 1LL},
-                                              {"volume", 0.5},
-                                              {"title", "掌声"},
-                                              {"icon", LiteData{1, 2}}}));
+  EXPECT_EQ(rs->resultDictionary(),
+            (LiteDictionary{
+                {"ButtonNo", 1LL}, {"Volume", 0.5}, {"Title", "掌声"}, {"Icon", LiteData{1, 2}}}));
+  EXPECT_EQ(rs->resultDict(),
+            (LiteDictionary{
+                {"buttonno", 1LL}, {"volume", 0.5}, {"title", "掌声"}, {"icon", LiteData{1, 2}}}));
 }
 
 TEST_F(ResultSetTest, ReadingWithNoCurrentRowGivesNothingAndLeavesNoError) {
@@ -248,7 +249,8 @@ TEST_F(ResultSetTest, ClosingTheConnectionClosesItsResultSets) {
   std::optional<LiteError> error;
   EXPECT_FALSE(rs->nextWithError(&error));
   EXPECT_EQ(error, (LiteError{"LiteDatabase", 21, "parentDB does not exist"}));
-  EXPECT_THAT(log.take(), ElementsAre("Error calling sqlite3_step (21: bad parameter or other API misuse) rs"));
+  EXPECT_THAT(log.take(),
+              ElementsAre("Error calling sqlite3_step (21: bad parameter or other API misuse) rs"));
   EXPECT_FALSE(rs->next());
 }
 
@@ -288,13 +290,15 @@ TEST_F(ResultSetTest, StepFailuresCloseTheResultSet) {
   EXPECT_FALSE(db->hasOpenResultSets());
 
   // Anything else, such as a constraint failing in a RETURNING statement.
-  ASSERT_TRUE(db->executeStatements("create table u(id integer primary key); insert into u values (1)"));
+  ASSERT_TRUE(
+      db->executeStatements("create table u(id integer primary key); insert into u values (1)"));
   rs = db->executeQuery("insert into u values (1) returning id");
   error.reset();
   EXPECT_FALSE(rs->nextWithError(&error));
   EXPECT_EQ(error, (LiteError{"LiteDatabase", 19, "UNIQUE constraint failed: u.id"}));
-  EXPECT_THAT(log.take(),
-              ElementsAre("Unknown error calling sqlite3_step (19: UNIQUE constraint failed: u.id) rs"));
+  EXPECT_THAT(
+      log.take(),
+      ElementsAre("Unknown error calling sqlite3_step (19: UNIQUE constraint failed: u.id) rs"));
   EXPECT_FALSE(db->hasOpenResultSets());
 
   // The statement went away under the result set (its cache was cleared).
@@ -326,11 +330,12 @@ TEST_F(ResultSetTest, KvcMagicHandsEveryNonNullColumnOverAsText) {
   ASSERT_TRUE(rs->next());
   Recorder first;
   rs->kvcMagic(first);
-  EXPECT_THAT(first.calls, ElementsAre(std::pair<std::string, std::string>{"ButtonId", "b1"},
-                                       std::pair<std::string, std::string>{"ButtonNo", "1"},
-                                       std::pair<std::string, std::string>{"Title", "掌声"},
-                                       std::pair<std::string, std::string>{"Volume", "0.5"},
-                                       std::pair<std::string, std::string>{"Icon", std::string("\x01\x02")}));
+  EXPECT_THAT(first.calls,
+              ElementsAre(std::pair<std::string, std::string>{"ButtonId", "b1"},
+                          std::pair<std::string, std::string>{"ButtonNo", "1"},
+                          std::pair<std::string, std::string>{"Title", "掌声"},
+                          std::pair<std::string, std::string>{"Volume", "0.5"},
+                          std::pair<std::string, std::string>{"Icon", std::string("\x01\x02")}));
   ASSERT_TRUE(rs->next());
   Recorder second;
   rs->kvcMagic(second);
@@ -343,7 +348,8 @@ TEST_F(ResultSetTest, KvcMagicHandsEveryNonNullColumnOverAsText) {
 TEST_F(ResultSetTest, BusyReadIsReportedAndClosesTheResultSet) {
   auto writer = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
   ASSERT_TRUE(writer->open());
-  ASSERT_TRUE(writer->executeStatements("begin exclusive; insert into tb_Button(ButtonNo) values (3)"));
+  ASSERT_TRUE(
+      writer->executeStatements("begin exclusive; insert into tb_Button(ButtonNo) values (3)"));
   db->setMaxBusyRetryTimeInterval(0);
   auto rs = db->executeQuery("select * from tb_Button");
   ASSERT_TRUE(rs);

@@ -1,10 +1,10 @@
 // Argument and column values: kinds, type codes, readers and descriptions.
-#include "litedb/LiteValue.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
+
+#include "litedb/LiteValue.h"
 
 TEST(LiteValueTest, NumbersRememberTheTypeCodeOfTheirCppType) {
   struct Case {
@@ -26,7 +26,8 @@ TEST(LiteValueTest, NumbersRememberTheTypeCodeOfTheirCppType) {
       {"long long", -5LL, 'q', "-5"},
       {"int64_t", std::int64_t{-6}, 'q', "-6"},
       {"unsigned long", 7UL, 'Q', "7"},
-      {"unsigned long long", std::numeric_limits<unsigned long long>::max(), 'Q', "18446744073709551615"},
+      {"unsigned long long", std::numeric_limits<unsigned long long>::max(), 'Q',
+       "18446744073709551615"},
       {"size_t", std::size_t{8}, 'Q', "8"},
       {"float", 0.5f, 'f', "0.5"},
       {"double", 0.1, 'd', "0.1"},
