@@ -669,11 +669,8 @@ bool LiteDatabase::executeStatements(const std::string& sql) {
 
 bool LiteDatabase::executeStatementsWithResultBlock(
     const std::string& sql, const LiteExecuteStatementsCallbackBlock& block) {
-  if (!_db) {
-    // The engine must never see a missing handle.
-    databaseExists();
-    return false;
-  }
+  // The engine must never see a missing handle, nor one left by a failed open.
+  if (!databaseExists()) return false;
   char* errmsg = nullptr;
   const int rc = sqlite3_exec(
       _db, sql.c_str(), block ? &executeStatementsRow : nullptr,

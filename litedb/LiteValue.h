@@ -16,6 +16,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -57,6 +58,7 @@ class LiteValue {
   template <class T>
   LiteValue(T*) = delete;
   LiteValue(std::string text);  // text (UTF-8)
+  LiteValue(std::string_view text) : LiteValue(std::string(text)) {}
   LiteValue(LiteData data);
   LiteValue(LiteDate date);
 

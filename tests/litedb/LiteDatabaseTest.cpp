@@ -96,6 +96,9 @@ TEST(LiteDatabaseTest, FailedOpenLogsAndKeepsTheHandleUntilClose) {
   EXPECT_THAT(log.take(), ElementsAre("error opening!: 14"));
   EXPECT_FALSE(db->isOpen());
   EXPECT_NE(db->sqliteHandle(), nullptr);
+  EXPECT_FALSE(db->executeStatements("create table t(x)"));
+  EXPECT_EQ(db->executeQuery("select 1"), nullptr);
+  EXPECT_THAT(log.take(), ElementsAre(notOpenLine(*db), notOpenLine(*db)));
   EXPECT_TRUE(db->close());
   EXPECT_EQ(db->sqliteHandle(), nullptr);
   EXPECT_THAT(log.lines(), IsEmpty());

@@ -58,6 +58,7 @@ TEST(LiteValueTest, KindsAndDescriptions) {
       {"date before 1970", liteDateWithTimeIntervalSince1970(-0.5), LiteValue::Kind::Date,
        "1969-12-31 23:59:59 +0000"},
       {"text", "声音", LiteValue::Kind::Text, "声音"},
+      {"string view", std::string_view("ab\0c", 4), LiteValue::Kind::Text, std::string("ab\0c", 4)},
       {"other", LiteValue::other("<Thing>"), LiteValue::Kind::Other, "<Thing>"},
   };
   for (const Case& c : cases) {
