@@ -365,6 +365,35 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
   if (_crashOnErrors) std::abort();
 }
 
+// Binds parameters 1..queryCount from the array, or else from the variable list, in
+// order, stopping when the arguments run out. Returns how many were bound.
+int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
+                                          const std::vector<LiteValue>* arrayArgs,
+                                          const LiteVAList* args) {
+  int idx = 0;
+  std::size_t nextListValue = 0;
+  while (idx < queryCount) {
+    const LiteValue* obj = nullptr;
+    if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
+      obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
+    } else if (args && nextListValue < args->size()) {
+      obj = &(*args)[nextListValue++];
+    } else {
+      break;
+    }
+    if (_traceExecution) {
+      if (const LiteData* data = obj->data()) {
+        liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
+      } else {
+        liteLog("obj: " + obj->description());
+      }
+    }
+    ++idx;
+    bindObjectToColumnInStatement(*obj, idx, pStmt);
+  }
+  return idx;
+}
+
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
@@ -410,26 +439,7 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
       }
     }
   } else {
-    std::size_t nextListValue = 0;
-    while (idx < queryCount) {
-      const LiteValue* obj = nullptr;
-      if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
-        obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
-      } else if (args && nextListValue < args->size()) {
-        obj = &(*args)[nextListValue++];
-      } else {
-        break;
-      }
-      if (_traceExecution) {
-        if (const LiteData* data = obj->data()) {
-          liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
-        } else {
-          liteLog("obj: " + obj->description());
-        }
-      }
-      ++idx;
-      bindObjectToColumnInStatement(*obj, idx, pStmt);
-    }
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
   }
 
   if (idx != queryCount) {
@@ -531,26 +541,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
       }
     }
   } else {
-    std::size_t nextListValue = 0;
-    while (idx < queryCount) {
-      const LiteValue* obj = nullptr;
-      if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
-        obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
-      } else if (args && nextListValue < args->size()) {
-        obj = &(*args)[nextListValue++];
-      } else {
-        break;
-      }
-      if (_traceExecution) {
-        if (const LiteData* data = obj->data()) {
-          liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
-        } else {
-          liteLog("obj: " + obj->description());
-        }
-      }
-      ++idx;
-      bindObjectToColumnInStatement(*obj, idx, pStmt);
-    }
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
   }
 
   if (idx != queryCount) {

@@ -185,6 +185,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   void logPrepareFailure(const std::string& sql);
   void forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement);
+  int bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
+                              const std::vector<LiteValue>* arrayArgs, const LiteVAList* args);
 
   sqlite3* _db = nullptr;
   bool _isExecutingStatement = false;
