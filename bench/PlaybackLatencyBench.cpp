@@ -1,0 +1,190 @@
+// How soon a click is heard, and what the audio engine costs in memory.
+//
+// ClickToFirstSound: from the start of what a click does (make the player, set its
+// volume, prepare, play) to the moment the first non-silent sample is handed to the
+// output device, on SDL's dummy driver (which paces buffers like a real device). The
+// trials are spread over the device's buffer period, which the latency depends on.
+// Time is the mean; median_ms and p95_ms are the figures that matter.
+//
+// CategoryMemory: the resident memory that 40 ready players of three-minute sounds add
+// (a whole category, as if every button's sound were loaded at once), against what
+// holding the same sounds decoded would take.
+#include <SDL2/SDL.h>
+#include <SDL2/SDL_mixer.h>
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/AudioDevice.h"
+#include "platform/AudioPlayer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTrials = 30;
+
+std::string clip(const char* name) { return std::string(CUEBOARD_BENCH_CLIP_DIR "/") + name; }
+
+std::int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Set by the output tap, on the audio thread.
+std::atomic<bool> watching{false};
+std::atomic<std::int64_t> firstSoundNs{0};
+
+// Runs on the final mix of every buffer, just before it goes to the device.
+void SDLCALL watchOutput(int /*channel*/, void* stream, int length, void* /*unused*/) {
+  if (!watching.load(std::memory_order_acquire)) {
+    return;
+  }
+  const auto* samples = static_cast<const Sint16*>(stream);
+  for (int i = 0; i < length / 2; ++i) {
+    if (samples[i] != 0) {
+      firstSoundNs.store(nowNs(), std::memory_order_release);
+      watching.store(false, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  std::sort(values.begin(), values.end());
+  const double rank = fraction * static_cast<double>(values.size() - 1);
+  const auto low = static_cast<std::size_t>(rank);
+  const std::size_t high = std::min(low + 1, values.size() - 1);
+  return values[low] + (values[high] - values[low]) * (rank - static_cast<double>(low));
+}
+
+void ClickToFirstSound(benchmark::State& state, const char* name) {
+  const std::string path = clip(name);
+  std::vector<double> latencies;
+  std::vector<double> opens;
+  std::uint32_t seed = 12345;
+  for (auto _ : state) {
+    // A pseudo-random pause first, so the clicks land at every phase of the buffer.
+    seed = seed * 1664525u + 1013904223u;
+    std::this_thread::sleep_for(std::chrono::microseconds(2000 + (seed >> 8) % 12000));
+
+    firstSoundNs.store(0);
+    watching.store(true, std::memory_order_release);
+    const std::int64_t clickNs = nowNs();
+    std::string error;
+    auto player = AudioPlayer::playerWithContentsOfFile(path, &error);
+    const std::int64_t openedNs = nowNs();
+    if (!player) {
+      state.SkipWithError(("cannot open the clip: " + error).c_str());
+      return;
+    }
+    player->setVolume(0.85f);
+    player->prepareToPlay();
+    if (!player->play()) {
+      state.SkipWithError("play() failed");
+      return;
+    }
+    const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(2);
+    while (firstSoundNs.load(std::memory_order_acquire) == 0 && Clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    const std::int64_t heardNs = firstSoundNs.load(std::memory_order_acquire);
+    watching.store(false);
+    player->stop();
+    if (heardNs == 0) {
+      state.SkipWithError("no sound reached the device within 2 s");
+      return;
+    }
+    const double seconds = static_cast<double>(heardNs - clickNs) / 1e9;
+    state.SetIterationTime(seconds);
+    latencies.push_back(seconds * 1e3);
+    opens.push_back(static_cast<double>(openedNs - clickNs) / 1e6);
+  }
+  state.counters["median_ms"] = percentile(latencies, 0.5);
+  state.counters["p95_ms"] = percentile(latencies, 0.95);
+  state.counters["max_ms"] = percentile(latencies, 1.0);
+  state.counters["open_median_ms"] = percentile(opens, 0.5);
+}
+
+std::int64_t residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0;
+  std::int64_t resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+void CategoryMemory(benchmark::State& state) {
+  const std::string path = clip("clip-3min.mp3");
+  constexpr int kButtons = 40;
+  for (auto _ : state) {
+    const std::int64_t before = residentBytes();
+    std::vector<std::unique_ptr<AudioPlayer>> players;
+    double seconds = 0.0;
+    for (int i = 0; i < kButtons; ++i) {
+      std::string error;
+      auto player = AudioPlayer::playerWithContentsOfFile(path, &error);
+      if (!player) {
+        state.SkipWithError(("cannot open the clip: " + error).c_str());
+        return;
+      }
+      player->prepareToPlay();
+      seconds += player->duration();
+      players.push_back(std::move(player));
+    }
+    // One of them sounding, as on the board.
+    players.front()->play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::int64_t after = residentBytes();
+    players.front()->stop();
+
+    constexpr double kMiB = 1024.0 * 1024.0;
+    state.counters["rss_delta_MiB"] = static_cast<double>(after - before) / kMiB;
+    state.counters["per_sound_KiB"] = static_cast<double>(after - before) / 1024.0 / kButtons;
+    const double decodedBytes = seconds * AudioDevice::frequency() * AudioDevice::channels() * 2.0;
+    state.counters["decoded_would_be_MiB"] = decodedBytes / kMiB;
+  }
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(ClickToFirstSound, clip_1s, "clip-1s.mp3")
+    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ClickToFirstSound, clip_10min, "clip-10min.mp3")
+    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ClickToFirstSound, clip_10min_no_info_frame, "clip-10min-noinfo.mp3")
+    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(CategoryMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  // The dummy driver paces buffers like a device but needs no sound hardware.
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  benchmark::Initialize(&argc, argv);
+  // End notices travel to a Qt main thread.
+  QCoreApplication app(argc, argv);
+  std::string error;
+  if (!AudioDevice::open(&error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  benchmark::AddCustomContext("audio_driver", SDL_GetCurrentAudioDriver());
+  benchmark::AddCustomContext("device", std::to_string(AudioDevice::frequency()) + " Hz, " +
+                                            std::to_string(AudioDevice::channels()) + " channels, 512 frames");
+  Mix_RegisterEffect(MIX_CHANNEL_POST, watchOutput, nullptr, nullptr);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  Mix_UnregisterEffect(MIX_CHANNEL_POST, watchOutput);
+  AudioDevice::close();
+  return 0;
+}
