@@ -77,6 +77,9 @@ bool AudioDevice::open(std::string* error) {
     return false;
   };
 
+  // How the sound server lists us in its mixer (default hints only: the environment wins).
+  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
+  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
   SDL_ClearError();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     return fail(sdlError("the sound system did not start"));

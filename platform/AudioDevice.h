@@ -20,7 +20,9 @@ typedef struct _Mix_Music Mix_Music;
 
 class AudioDevice {
  public:
-  // Opens the default output device; does nothing when it is already open. On failure
+  // Opens the default output device; does nothing when it is already open. Call it once
+  // the QApplication exists: end notices are delivered through its event loop, and the
+  // device closes itself when the application object goes away. On failure
   // returns false and fills `error` (when given) with why, also kept in lastError().
   static bool open(std::string* error = nullptr);
   static bool isOpen();
