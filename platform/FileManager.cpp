@@ -102,8 +102,14 @@ bool renameWithoutReplacing(const fs::path& from, const fs::path& to, std::error
 
 fs::path temporarySibling(const fs::path& to) {
   static std::atomic<unsigned> counter{0};
-  return to.parent_path() / ("." + to.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)));
+  // Built piece by piece: GCC 12 misreads one long chain of + as overlapping copies.
+  std::string name = ".";
+  name += to.filename().string();
+  name += ".partial-";
+  name += std::to_string(::getpid());
+  name += '-';
+  name += std::to_string(counter.fetch_add(1));
+  return to.parent_path() / name;
 }
 
 }  // namespace
