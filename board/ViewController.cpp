@@ -72,6 +72,7 @@ ViewController::ViewController(QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  connectLayoutActions();
   viewDidLoad();
 }
 
@@ -87,38 +88,8 @@ std::string ViewController::classIdForCategory(int number) {
 // ---------------------------------------------------------------------------
 // Start-up
 
-void ViewController::viewDidLoad() {
-  initVolume();
+void ViewController::connectLayoutActions() {
   connect(sliderVolume, &QSlider::valueChanged, this, [this] { volumeScroll(sliderVolume); });
-
-  // Category bar.
-  curClassId = UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
-  for (int tag = 1; tag <= kCategoryCount; ++tag) {
-    auto* button = taggedAs<QPushButton>(this, tag);
-    if (!button) continue;
-    connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
-    const bool current = curClassId.find(std::to_string(tag)) != std::string::npos;
-    setTitleColor(button, current ? Qt::red : Qt::black);
-  }
-
-  // Sound buttons.
-  for (int n = 1; n <= kButtonCount; ++n) {
-    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
-    if (!button) continue;
-    connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
-    setTitleColor(button, Qt::black);
-  }
-
-  initHotkeyMode();
-  initLoop();
-  loadBtnMusic();
-  showHotkeyLabels();
-
-  NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
-                                                  [this] { refreshBtnMusic(); });
-  addKeyMonitor();
-  DBHelper::seedSoundFolder();
-
   connect(btnStop, &QPushButton::clicked, this, [this] { btnStopPlay_Click(btnStop); });
   connect(chkLoop, &QCheckBox::clicked, this, [this] { chkLoop_Click(chkLoop); });
   for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
@@ -130,6 +101,42 @@ void ViewController::viewDidLoad() {
   connect(ui->btnSoundPath, &QPushButton::clicked, this,
           [this] { btnSoundPath_Click(ui->btnSoundPath); });
   connect(ui->btnBazaar, &QPushButton::clicked, this, [this] { btnBazaar_Click(ui->btnBazaar); });
+}
+
+void ViewController::viewDidLoad() {
+  initVolume();
+  initClassMenu();
+  initMusicMenu();
+  initHotkeyMode();
+  initLoop();
+  loadBtnMusic();
+  showHotkeyLabels();
+  NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
+                                                  [this] { refreshBtnMusic(); });
+  addKeyMonitor();
+  DBHelper::seedSoundFolder();
+}
+
+void ViewController::initClassMenu() {
+  curClassId = UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
+  for (int tag = 1; tag <= kCategoryCount; ++tag) {
+    auto* button = taggedAs<QPushButton>(this, tag);
+    if (!button) continue;
+    // The category's right-click menu is attached here.
+    connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
+    const bool current = curClassId.find(std::to_string(tag)) != std::string::npos;
+    setTitleColor(button, current ? Qt::red : Qt::black);
+  }
+}
+
+void ViewController::initMusicMenu() {
+  for (int n = 1; n <= kButtonCount; ++n) {
+    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
+    if (!button) continue;
+    // The sound's right-click menu is attached here.
+    connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
+    setTitleColor(button, Qt::black);
+  }
 }
 
 float ViewController::sliderVolumeValue() const {

@@ -41,6 +41,8 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   // Start-up, run once by the constructor after the layout is built.
   void viewDidLoad();
   void initVolume();
+  void initClassMenu();
+  void initMusicMenu();
   void initHotkeyMode();
   void initLoop();
 
@@ -99,6 +101,9 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   const std::string& currentButtonId() const { return curButtonId; }
 
  private:
+  // What the layout wires by itself: the actions of the controls other than the
+  // category and sound buttons.
+  void connectLayoutActions();
   void setTitleColor(QPushButton* button, const QColor& color);
 
   std::unique_ptr<Ui::BoardView> ui;
