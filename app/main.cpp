@@ -55,13 +55,14 @@ int main(int argc, char* argv[]) {
   quitCleanlyOnSignals(app);
 
   std::string audioError;
-  if (!AudioDevice::open(&audioError)) {
-    consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
-  }
+  const bool canPlay = AudioDevice::open(&audioError);
+  if (!canPlay) consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
 
   int status = 0;
   {
     ViewController board;
+    // The board still works without sound; its title says why nothing is heard.
+    if (!canPlay) board.setWindowTitle(board.windowTitle() + "（没有音频输出设备）");
     board.show();
     delegate.applicationDidFinishLaunching();
     status = QApplication::exec();

@@ -1,6 +1,7 @@
 // Runs the built cueboard program itself, as a user would start it, in scratch folders.
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -10,15 +11,16 @@ class CueboardBinaryTest : public QObject {
 
  private:
   // Starts the program, waits until its window has loaded the library (the sound
-  // folder is the last thing start-up creates), ends it with SIGTERM and returns
+  // folder is the last thing start-up creates), ends it with `signal` and returns
   // what it printed.
-  QStringList runUntilStarted(const QTemporaryDir& home, int* exitCode) {
+  QStringList runUntilStarted(const QTemporaryDir& home, int* exitCode,
+                              const QString& audioDriver = "dummy", int signal = SIGTERM) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home.path() + "/config");
     env.insert("XDG_DATA_HOME", home.path() + "/data");
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("SDL_AUDIODRIVER", "dummy");
+    env.insert("SDL_AUDIODRIVER", audioDriver);
     program.setProcessEnvironment(env);
     program.start(CUEBOARD_BINARY, {});
     if (!program.waitForStarted(10000)) return {"(did not start)"};
@@ -33,10 +35,10 @@ class CueboardBinaryTest : public QObject {
     }
     // The folder appears before start-up returns to the event loop; give it a moment.
     QTest::qWait(300);
-    ::kill(program.processId(), SIGTERM);
+    ::kill(program.processId(), signal);
     if (!program.waitForFinished(10000)) {
       program.kill();
-      return {"(did not end on SIGTERM)"};
+      return {"(did not end on signal " + QString::number(signal) + ")"};
     }
     *exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
     return QString::fromUtf8(program.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
@@ -67,6 +69,16 @@ class CueboardBinaryTest : public QObject {
       QVERIFY2(!line.startsWith("数据库不存在：") && !line.startsWith("bundleDbPath = "),
                qPrintable(line));
     }
+  }
+
+  void withoutASoundDeviceItStillStartsAndSaysSo() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    int exitCode = -1;
+    const QStringList printed = runUntilStarted(home, &exitCode, "cueboard-no-such-driver", SIGINT);
+    QCOMPARE(exitCode, 0);
+    QVERIFY2(printed.filter(QRegularExpression("^没有可用的音频输出设备，声音无法播放：.+")).size() == 1,
+             qPrintable(printed.join('\n')));
   }
 };
 
