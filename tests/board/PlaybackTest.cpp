@@ -55,6 +55,15 @@ class PlaybackTest : public QObject {
 
   void waitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!stopButton()->isEnabled(), 20000); }
 
+  // Waits until the device has been handed `seconds` more of output (sound or
+  // silence), however fast the disk driver happens to run on this machine.
+  void waitForDeviceTime(double seconds) {
+    const qint64 bytesPerSecond = 44100 * 2 * 2;
+    const qint64 target = QFileInfo(QString::fromStdString(capturePath)).size() +
+                          static_cast<qint64>(seconds * bytesPerSecond);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QString::fromStdString(capturePath)).size() >= target, 30000);
+  }
+
  private slots:
   void init() {
     world = std::make_unique<BoardFixture>();
@@ -113,7 +122,7 @@ class PlaybackTest : public QObject {
     loopBox()->click();
     QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("loop"), 1L);
     button(1)->click();
-    QTest::qWait(400);  // several times the sound's length at the disk driver's pace
+    waitForDeviceTime(3.0);  // three times the sound's length
     QVERIFY(stopButton()->isEnabled());
     QCOMPARE(board->currentButtonId(), std::string("S1"));
     stopButton()->click();
@@ -139,12 +148,12 @@ class PlaybackTest : public QObject {
 
   void secondClickStopsAndThirdStartsOver() {
     button(2)->click();
-    QTest::qWait(50);
+    waitForDeviceTime(0.5);
     button(2)->click();
     QVERIFY(!stopButton()->isEnabled());
     QVERIFY(!board->currentPlayer()->isPlaying());
     QCOMPARE(board->currentButtonId(), std::string());
-    QTest::qWait(50);  // a stretch of silence between the two
+    waitForDeviceTime(0.3);  // a stretch of silence between the two
     button(2)->click();
     QVERIFY(stopButton()->isEnabled());
     waitForEnd();
