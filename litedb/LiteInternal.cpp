@@ -31,6 +31,7 @@ std::string format(const char* fmt, ...) {
 
 #include <locale.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cwctype>
 
@@ -103,6 +104,16 @@ locale_t unicodeLocale() {
 }  // namespace
 
 std::string lowercase(const std::string& text) {
+  // Every by-name column read comes through here, and column names are nearly always
+  // plain ASCII: lower-case those in place, without decoding them character by character.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string out = text;
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+  }
   std::string out;
   out.reserve(text.size());
   const locale_t locale = unicodeLocale();
