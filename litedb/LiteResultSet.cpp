@@ -189,7 +189,9 @@ double LiteResultSet::doubleForColumn(const std::string& columnName) {
 
 std::optional<std::string> LiteResultSet::stringForColumnIndex(int columnIdx) const {
   sqlite3_stmt* pStmt = rowStatement(columnIdx);
-  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  if (!pStmt) return std::nullopt;
+  // The engine gives NULL as a null pointer, so asking for the type first (another
+  // call under the connection's lock, for every string read) would tell us nothing.
   const unsigned char* text = sqlite3_column_text(pStmt, columnIdx);
   if (!text) return std::nullopt;
   // The byte count keeps text that holds NUL characters whole.
