@@ -675,6 +675,16 @@ bool LiteDatabase::executeStatementsWithResultBlock(
 
 // --- Binding -----------------------------------------------------------------------
 
+namespace {
+
+// Binds the whole text by its byte count: measuring it up to the first NUL would
+// silently store a shorter value than the caller gave (a std::string may hold NULs).
+void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text) {
+  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+}  // namespace
+
 void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
                                                  sqlite3_stmt* pStmt) {
   // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
@@ -721,11 +731,10 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       }
       break;
     case LiteValue::Kind::Text:
-      sqlite3_bind_text(pStmt, idx, obj.text()->c_str(), -1, SQLITE_TRANSIENT);
+      bindText(pStmt, idx, *obj.text());
       return;
     case LiteValue::Kind::Other:
       break;
   }
-  const std::string description = obj.description();
-  sqlite3_bind_text(pStmt, idx, description.c_str(), -1, SQLITE_TRANSIENT);
+  bindText(pStmt, idx, obj.description());
 }

@@ -117,6 +117,30 @@ TEST_F(ExecuteTest, BoundTextAndBytesOutliveTheArguments) {
   EXPECT_EQ(rs->dataForColumnIndex(1), LiteData(1000, 0xab));
 }
 
+TEST_F(ExecuteTest, TextHoldingNulCharactersIsStoredWhole) {
+  const std::string withNul("ab\0cd", 5);
+  struct Case {
+    const char* name;
+    LiteValue value;
+  };
+  const Case cases[] = {
+      {"text", withNul},
+      {"other object", LiteValue::other(withNul)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(db->executeUpdate("delete from t"));
+    ASSERT_TRUE(db->executeUpdateWithArgumentsInArray("insert into t(a) values (?)", {c.value}));
+    EXPECT_EQ(engineScalar(*db, "select typeof(a) || ' ' || length(cast(a as blob)) from t"),
+              "text 5");
+    auto rs = db->executeQuery("select a from t where a = ?", c.value);
+    ASSERT_TRUE(rs && rs->next());
+    EXPECT_EQ(rs->stringForColumnIndex(0), withNul);
+    EXPECT_FALSE(rs->next());
+  }
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
 TEST_F(ExecuteTest, BindCountMismatchInBothCores) {
   // More array elements than parameters: the first ones are bound, the rest ignored.
   EXPECT_TRUE(db->executeUpdateWithArgumentsInArray("insert into t values (?, ?)", {1, 2, 3}));
