@@ -1,8 +1,10 @@
 #include "litedb/LiteValue.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 LiteDate liteDateWithTimeIntervalSince1970(double seconds) {
   return LiteDate(std::chrono::duration<double>(seconds));
@@ -104,6 +106,26 @@ bool isUnsignedCode(char code) { return code == 'C' || code == 'S' || code == 'I
 
 bool isFloatingCode(char code) { return code == 'f' || code == 'd'; }
 
+// A double as a 64-bit integer, truncated towards zero; values beyond the type's range
+// give its nearest end and NaN gives 0, where a plain conversion would be undefined.
+long long saturatingLongLong(double value) {
+  if (std::isnan(value)) return 0;
+  // 2^63 is exactly representable; every double strictly inside (-2^63, 2^63) converts.
+  constexpr double twoTo63 = 9223372036854775808.0;
+  if (value >= twoTo63) return std::numeric_limits<long long>::max();
+  if (value <= -twoTo63) return std::numeric_limits<long long>::min();
+  return static_cast<long long>(value);
+}
+
+// Negative values wrap through the signed conversion, as signed numbers do.
+unsigned long long saturatingUnsignedLongLong(double value) {
+  if (std::isnan(value)) return 0;
+  if (value < 0) return static_cast<unsigned long long>(saturatingLongLong(value));
+  constexpr double twoTo64 = 18446744073709551616.0;
+  if (value >= twoTo64) return std::numeric_limits<unsigned long long>::max();
+  return static_cast<unsigned long long>(value);
+}
+
 std::string shortestDecimal(double value) {
   char buffer[64];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -133,10 +155,13 @@ std::string LiteValue::description() const {
     }
     case Kind::Date: {
       const double seconds = liteTimeIntervalSince1970(std::get<LiteDate>(_storage));
+      // Past some hundred million years (or not a number) there is no calendar date
+      // to print, and converting to time_t could be undefined: give the seconds.
+      if (!(std::fabs(seconds) < 1e16)) return shortestDecimal(seconds);
       std::time_t whole = static_cast<std::time_t>(seconds);
       if (static_cast<double>(whole) > seconds) --whole;  // round towards the past
       std::tm utc{};
-      gmtime_r(&whole, &utc);
+      if (!gmtime_r(&whole, &utc)) return shortestDecimal(seconds);
       char text[40];
       std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
       return text;
@@ -163,7 +188,7 @@ std::optional<LiteDate> LiteValue::date() const {
 long long LiteValue::longLongValue() const {
   const Number* n = std::get_if<Number>(&_storage);
   if (!n) return 0;
-  if (isFloatingCode(n->code)) return static_cast<long long>(n->floatingValue);
+  if (isFloatingCode(n->code)) return saturatingLongLong(n->floatingValue);
   if (isUnsignedCode(n->code)) return static_cast<long long>(n->unsignedValue);
   return n->signedValue;
 }
@@ -171,7 +196,7 @@ long long LiteValue::longLongValue() const {
 unsigned long long LiteValue::unsignedLongLongValue() const {
   const Number* n = std::get_if<Number>(&_storage);
   if (!n) return 0;
-  if (isFloatingCode(n->code)) return static_cast<unsigned long long>(n->floatingValue);
+  if (isFloatingCode(n->code)) return saturatingUnsignedLongLong(n->floatingValue);
   if (isUnsignedCode(n->code)) return n->unsignedValue;
   return static_cast<unsigned long long>(n->signedValue);
 }

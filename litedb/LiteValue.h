@@ -80,7 +80,9 @@ class LiteValue {
   const LiteData* data() const;
   std::optional<LiteDate> date() const;
 
-  // Number readers: the number converted as C++ converts its type; 0 for other kinds.
+  // Number readers: the number converted as C++ converts its type, except that a
+  // floating value beyond an integer's range gives that range's nearest end and NaN
+  // gives 0; 0 for other kinds.
   long long longLongValue() const;
   unsigned long long unsignedLongLongValue() const;
   double doubleValue() const;

@@ -1,6 +1,7 @@
 // Argument and column values: kinds, type codes, readers and descriptions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -86,6 +87,60 @@ TEST(LiteValueTest, ReadersGiveNothingForOtherKinds) {
   EXPECT_EQ(LiteValue(-1).unsignedLongLongValue(), std::numeric_limits<unsigned long long>::max());
   EXPECT_TRUE(LiteValue(0.5).boolValue());
   EXPECT_FALSE(LiteValue(0).boolValue());
+}
+
+TEST(LiteValueTest, ReadingHugeOrNanDoublesAsIntegersSaturates) {
+  // Converting such a double straight to an integer type is undefined behaviour.
+  constexpr long long maxLL = std::numeric_limits<long long>::max();
+  constexpr long long minLL = std::numeric_limits<long long>::min();
+  constexpr unsigned long long maxULL = std::numeric_limits<unsigned long long>::max();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    double value;
+    long long asLongLong;
+    unsigned long long asUnsigned;
+  };
+  const Case cases[] = {
+      {"huge", 1e300, maxLL, maxULL},
+      {"infinity", inf, maxLL, maxULL},
+      {"2^63", 9223372036854775808.0, maxLL, 9223372036854775808ull},
+      {"2^64", 18446744073709551616.0, maxLL, maxULL},
+      {"hugely negative", -1e300, minLL, static_cast<unsigned long long>(minLL)},
+      {"negative infinity", -inf, minLL, static_cast<unsigned long long>(minLL)},
+      {"minus one and a half", -1.5, -1, maxULL},
+      {"not a number", std::numeric_limits<double>::quiet_NaN(), 0, 0},
+      {"in range", 2.9, 2, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(LiteValue(c.value).longLongValue(), c.asLongLong);
+    EXPECT_EQ(LiteValue(c.value).unsignedLongLongValue(), c.asUnsigned);
+  }
+  EXPECT_EQ(LiteValue(std::numeric_limits<float>::max()).longLongValue(), maxLL);
+  EXPECT_EQ(LiteValue(-std::numeric_limits<float>::infinity()).unsignedLongLongValue(),
+            static_cast<unsigned long long>(minLL));
+  EXPECT_TRUE(LiteValue(1e300).boolValue());
+  EXPECT_TRUE(LiteValue(std::numeric_limits<double>::quiet_NaN()).boolValue());
+  EXPECT_FALSE(LiteValue(-0.0).boolValue());
+}
+
+TEST(LiteValueTest, DatesWithoutACalendarDateDescribeTheirSeconds) {
+  struct Case {
+    double seconds;
+    const char* description;
+  };
+  const Case cases[] = {
+      {1e300, "1e+300"},
+      {-1e300, "-1e+300"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan"},
+      {253402300799.0, "9999-12-31 23:59:59 +0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    EXPECT_EQ(LiteValue(liteDateWithTimeIntervalSince1970(c.seconds)).description(), c.description);
+  }
 }
 
 TEST(LiteValueTest, EqualityComparesKindCodeAndContent) {
