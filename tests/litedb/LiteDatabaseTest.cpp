@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "LiteTestSupport.h"
 #include "litedb/LiteDatabase.h"
@@ -348,6 +349,91 @@ TEST(LiteDatabaseTest, InUseGuardRefusesReentryAndIsClearedAfterwards) {
   EXPECT_TRUE(db->executeUpdate("insert into t values (8)"));
   EXPECT_EQ(db->lastInsertRowId(), 3);
   EXPECT_EQ(engineScalar(*db, "select group_concat(x) from t"), "7,99,8");
+}
+
+// These lines report misuse or engine trouble the caller cannot see otherwise, so
+// switching logsErrors off must not silence them.
+TEST(LiteDatabaseTest, SomeMessagesAreWrittenWhateverLogsErrorsSays) {
+  ScratchDir dir;
+  struct Case {
+    const char* name;
+    std::function<std::vector<std::string>(LiteDatabase& db)> run;  // gives the lines expected
+  };
+  const Case cases[] = {
+      {"error opening",
+       [&](LiteDatabase& db) {
+         db.close();
+         LiteDatabase missing(dir.file("missing/data.sqlite"));
+         missing.setLogsErrors(false);
+         EXPECT_FALSE(missing.open());
+         return std::vector<std::string>{"error opening!: 14"};
+       }},
+      {"not open",
+       [](LiteDatabase& db) {
+         db.close();
+         EXPECT_EQ(db.executeQuery("select 1"), nullptr);
+         EXPECT_FALSE(db.executeUpdate("select 1"));
+         return std::vector<std::string>{notOpenLine(db), notOpenLine(db)};
+       }},
+      {"in use",
+       [](LiteDatabase& db) {
+         Reentry r{&db};
+         EXPECT_EQ(sqlite3_create_function(db.sqliteHandle(), "reenter", 0, SQLITE_UTF8, &r,
+                                           reenter, nullptr, nullptr),
+                   SQLITE_OK);
+         EXPECT_TRUE(db.executeUpdate("insert into t values (reenter())"));
+         return std::vector<std::string>(4, inUseLine(db));
+       }},
+      {"closing leaked statement",
+       [](LiteDatabase& db) {
+         sqlite3_stmt* leaked = nullptr;
+         EXPECT_EQ(sqlite3_prepare_v2(db.sqliteHandle(), "select 1", -1, &leaked, nullptr),
+                   SQLITE_OK);
+         EXPECT_TRUE(db.close());
+         return std::vector<std::string>{"Closing leaked statement"};
+       }},
+      {"named parameter missing in a query",
+       [](LiteDatabase& db) {
+         EXPECT_NE(db.executeQueryWithParameterDictionary("select :a", {{"a", 1}, {"b", 2}}),
+                   nullptr);
+         return std::vector<std::string>{"Could not find index for b"};
+       }},
+      {"step failure of a result set",
+       [](LiteDatabase& db) {
+         auto rs = db.executeQuery("select abs(-9223372036854775808)");
+         EXPECT_FALSE(rs->next());
+         return std::vector<std::string>{"Error calling sqlite3_step (1: integer overflow) rs"};
+       }},
+      {"next after the connection closed",
+       [](LiteDatabase& db) {
+         auto rs = db.executeQuery("select 1");
+         db.close();
+         EXPECT_FALSE(rs->next());
+         return std::vector<std::string>{
+             "Error calling sqlite3_step (21: bad parameter or other API misuse) rs"};
+       }},
+      {"column names and whole rows",
+       [](LiteDatabase& db) {
+         auto rs = db.executeQuery("select 1 as x");
+         EXPECT_EQ(rs->resultDictionary(), std::nullopt);
+         EXPECT_EQ(rs->resultDict(), std::nullopt);
+         EXPECT_TRUE(rs->next());
+         EXPECT_EQ(rs->intForColumn("Y"), 0);
+         return std::vector<std::string>{"Warning: There seem to be no columns in this set.",
+                                         "Warning: There seem to be no columns in this set.",
+                                         "Warning: I could not find the column named 'y'."};
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto db = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements("create table if not exists t(x)"));
+    db->setLogsErrors(false);
+    LogCapture log;
+    const std::vector<std::string> expected = c.run(*db);
+    EXPECT_EQ(log.lines(), expected);
+  }
 }
 
 TEST(LiteDatabaseTest, InUseFlagIsClearedOnEveryFailure) {
