@@ -391,6 +391,10 @@ TEST_F(ExecuteTest, InterruptedUpdateLeavesTheErrorAlone) {
           "Unknown error finalizing or resetting statement (9: interrupted)",
           "DB Query: update t set b = stop_me()"));
   EXPECT_EQ(rows(), "1:1 2:2");
+  db->setLogsErrors(false);
+  EXPECT_FALSE(db->executeUpdateValuesError("update t set b = stop_me()", {}, &error));
+  EXPECT_EQ(error, std::nullopt);
+  EXPECT_THAT(log.take(), IsEmpty());
   EXPECT_TRUE(db->executeUpdate("insert into t values (3, 3)"));
 }
 
