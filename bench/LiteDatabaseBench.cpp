@@ -61,13 +61,13 @@ struct Button {
 };
 
 std::string classIdFor(int category) {
-  char id[40];
+  char id[64];
   std::snprintf(id, sizeof id, "0C1A55E5-0000-4000-8000-%012d", category + 1);
   return id;
 }
 
 std::string buttonIdFor(int category, int buttonNo) {
-  char id[40];
+  char id[64];
   std::snprintf(id, sizeof id, "B0770A00-%04d-4000-8000-%012d", category + 1, buttonNo);
   return id;
 }
