@@ -133,6 +133,32 @@ TEST_F(ResultSetTest, TypedGettersByIndex) {
   EXPECT_FALSE(rs->boolForColumnIndex(8));
 }
 
+TEST_F(ResultSetTest, EveryByNameGetterFindsItsColumnWithoutRegardToCase) {
+  auto rs = db->executeQuery(
+      "select 1 as First, -5000000000 as Big, 2.5 as Real, x'0a0b' as Bytes, 'txt' as Words");
+  ASSERT_TRUE(rs->next());
+  EXPECT_EQ(rs->intForColumn("first"), 1);
+  EXPECT_EQ(rs->longForColumn("BIG"), -5000000000);
+  EXPECT_EQ(rs->longLongIntForColumn("big"), -5000000000LL);
+  EXPECT_EQ(rs->unsignedLongLongIntForColumn("Big"),
+            static_cast<unsigned long long>(-5000000000LL));
+  EXPECT_TRUE(rs->boolForColumn("first"));
+  EXPECT_EQ(rs->doubleForColumn("real"), 2.5);
+  EXPECT_EQ(rs->stringForColumn("words"), "txt");
+  EXPECT_STREQ(rs->UTF8StringForColumn("WORDS"), "txt");
+  EXPECT_STREQ(rs->UTF8StringForColumnName("Words"), "txt");
+  EXPECT_EQ(rs->dataForColumn("bytes"), (LiteData{0x0a, 0x0b}));
+  auto view = rs->dataNoCopyForColumn("BYTES");
+  ASSERT_TRUE(view);
+  EXPECT_EQ(LiteData(view->begin(), view->end()), (LiteData{0x0a, 0x0b}));
+  EXPECT_EQ(rs->dateForColumn("real"), liteDateWithTimeIntervalSince1970(2.5));
+  EXPECT_FALSE(rs->columnIsNull("words"));
+  EXPECT_EQ(rs->objectForColumn("big"), LiteValue(-5000000000LL));
+  EXPECT_EQ(rs->objectForColumnName("real"), LiteValue(2.5));
+  EXPECT_EQ(rs->objectForKeyedSubscript("first"), LiteValue(1LL));
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
 TEST_F(ResultSetTest, NullAndZeroLengthBlobGetters) {
   auto rs =
       db->executeQuery("select Title, Volume, Icon, ButtonNo from tb_Button where ButtonNo = 2");
