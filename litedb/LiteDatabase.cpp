@@ -365,6 +365,27 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
   if (_crashOnErrors) std::abort();
 }
 
+// The statement to run `sql` with: the idle cached one when caching is on (reset,
+// and handed back in *cached), or else a newly prepared one. nullptr when it does not
+// prepare, after the failure has been logged; the engine's error is still current.
+sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
+                                              std::shared_ptr<LiteStatement>* cached) {
+  if (_shouldCacheStatements) {
+    *cached = cachedStatementForQuery(sql);
+    sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
+    if (*cached) (*cached)->reset();
+    if (pStmt) return pStmt;
+    cached->reset();
+  }
+  sqlite3_stmt* pStmt = nullptr;
+  if (sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
+    logPrepareFailure(sql);
+    sqlite3_finalize(pStmt);
+    return nullptr;
+  }
+  return pStmt;
+}
+
 // Binds parameters 1..queryCount from the array, or else from the variable list, in
 // order, stopping when the arguments run out. Returns how many were bound.
 int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
@@ -407,22 +428,8 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
   if (_traceExecution) liteLog(description() + " executeQuery: " + sql);
 
   std::shared_ptr<LiteStatement> statement;
-  sqlite3_stmt* pStmt = nullptr;
-  if (_shouldCacheStatements) {
-    statement = cachedStatementForQuery(sql);
-    pStmt = statement ? statement->statement() : nullptr;
-    if (statement) statement->reset();
-    if (!pStmt) statement.reset();
-  }
-
-  if (!pStmt) {
-    const int rc = sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr);
-    if (rc != SQLITE_OK) {
-      logPrepareFailure(sql);
-      sqlite3_finalize(pStmt);
-      return nullptr;
-    }
-  }
+  sqlite3_stmt* pStmt = statementForQuery(sql, &statement);
+  if (!pStmt) return nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
   int idx = 0;
@@ -506,22 +513,10 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
   if (_traceExecution) liteLog(description() + " executeUpdate: " + sql);
 
   std::shared_ptr<LiteStatement> cachedStmt;
-  sqlite3_stmt* pStmt = nullptr;
-  if (_shouldCacheStatements) {
-    cachedStmt = cachedStatementForQuery(sql);
-    pStmt = cachedStmt ? cachedStmt->statement() : nullptr;
-    if (cachedStmt) cachedStmt->reset();
-    if (!pStmt) cachedStmt.reset();
-  }
-
+  sqlite3_stmt* pStmt = statementForQuery(sql, &cachedStmt);
   if (!pStmt) {
-    const int rc = sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr);
-    if (rc != SQLITE_OK) {
-      logPrepareFailure(sql);
-      if (error) *error = lastError();
-      sqlite3_finalize(pStmt);
-      return false;
-    }
+    if (error) *error = lastError();
+    return false;
   }
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);

@@ -185,6 +185,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   void logPrepareFailure(const std::string& sql);
   void forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement);
+  sqlite3_stmt* statementForQuery(const std::string& sql, std::shared_ptr<LiteStatement>* cached);
   int bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
                               const std::vector<LiteValue>* arrayArgs, const LiteVAList* args);
 
