@@ -218,6 +218,18 @@ class PlaybackTest : public QObject {
     waitForEnd();
   }
 
+  void categorySwitchLeavesTheSoundPlaying() {
+    button(2)->click();
+    board->viewWithTag<QPushButton>(2)->click();  // category 2, which has no rows
+    QCOMPARE(board->currentClassId(), categoryId(2));
+    QCOMPARE(button(2)->text(), QString());
+    QVERIFY(board->currentPlayer()->isPlaying());
+    QCOMPARE(board->currentButtonId(), std::string("S2"));
+    stopButton()->click();
+    QVERIFY(!board->currentPlayer()->isPlaying());
+    QCOMPARE(board->currentButtonId(), std::string());
+  }
+
   void stopWhileIdleChangesNothing() {
     stopButton()->click();
     QCOMPARE(board->currentButtonId(), std::string());
