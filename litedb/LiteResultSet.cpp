@@ -305,13 +305,20 @@ LiteValue LiteResultSet::objectForKeyedSubscript(const std::string& columnName) 
 
 // --- Whole rows --------------------------------------------------------------------
 
-std::optional<LiteDictionary> LiteResultSet::resultDictionary() const {
+// The statement when a row with columns is current; otherwise logs the warning both
+// whole-row readers give and returns nullptr.
+sqlite3_stmt* LiteResultSet::statementWithCurrentRow() const {
   sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
-  const int num_cols = pStmt ? sqlite3_data_count(pStmt) : 0;
-  if (num_cols <= 0) {
+  if (!pStmt || sqlite3_data_count(pStmt) <= 0) {
     liteLog("Warning: There seem to be no columns in this set.");
-    return std::nullopt;
+    return nullptr;
   }
+  return pStmt;
+}
+
+std::optional<LiteDictionary> LiteResultSet::resultDictionary() const {
+  sqlite3_stmt* pStmt = statementWithCurrentRow();
+  if (!pStmt) return std::nullopt;
   LiteDictionary dict;
   const int columnCount = sqlite3_column_count(pStmt);
   for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
@@ -323,18 +330,11 @@ std::optional<LiteDictionary> LiteResultSet::resultDictionary() const {
 }
 
 std::optional<LiteDictionary> LiteResultSet::resultDict() {
-  sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
-  const int num_cols = pStmt ? sqlite3_data_count(pStmt) : 0;
-  if (num_cols <= 0) {
-    liteLog("Warning: There seem to be no columns in this set.");
-    return std::nullopt;
-  }
+  if (!statementWithCurrentRow()) return std::nullopt;
+  // Keyed by the lower-cased names; a duplicate name already maps to its last column.
   LiteDictionary dict;
-  // Copy the map first: looking a key up goes through the same map.
-  const std::map<std::string, int> names = columnNameToIndexMap();
-  for (const auto& [columnName, columnIdx] : names) {
-    (void)columnIdx;
-    dict[columnName] = objectForColumn(columnName);
+  for (const auto& [columnName, columnIdx] : columnNameToIndexMap()) {
+    dict[columnName] = objectForColumnIndex(columnIdx);
   }
   return dict;
 }

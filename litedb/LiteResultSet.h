@@ -118,6 +118,7 @@ class LiteResultSet {
   // The engine statement when a row is current, else nullptr.
   sqlite3_stmt* rowStatement(int columnIdx) const;
 
+  sqlite3_stmt* statementWithCurrentRow() const;
   std::optional<std::map<std::string, int>> _columnNameToIndexMap;
   std::shared_ptr<LiteDatabase> _parentDB;
   std::string _query;
