@@ -13,6 +13,7 @@
 #include "editor/KeyNames.h"
 #include "library/Caches.h"
 #include "library/DBHelper.h"
+#include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
 #include "platform/Console.h"
@@ -36,18 +37,6 @@ constexpr int kMusicTagBase = 100;
 constexpr int kHotkeyTagBase = 200;
 constexpr const char* kClassIdPrefix = "00000000-0000-0000-0000-00000000000";
 constexpr const char* kVolumePrefix = "音量：";
-
-// Text spliced between single quotes in a statement: doubling each quote keeps a
-// crafted value from ending the literal and running SQL of its own.
-std::string quotedSqlText(const std::string& text) {
-  std::string quoted;
-  quoted.reserve(text.size());
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted;
-}
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 

@@ -1,0 +1,60 @@
+#include "platform/OpenPanel.h"
+
+#include <QTest>
+
+class OpenPanelTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void cleanup() { OpenPanel::setResponderForTesting(nullptr); }
+
+  void pathParts_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("plain") << "/a/b/bell.mp3" << "bell.mp3" << "mp3";
+    QTest::newRow("two dots") << "/x/a.mp3.b.mp3" << "a.mp3.b.mp3" << "mp3";
+    QTest::newRow("upper case") << "/x/LOUD.MP3" << "LOUD.MP3" << "MP3";
+    QTest::newRow("no extension") << "/x/readme" << "readme" << "";
+    QTest::newRow("dot file") << "/x/.mp3" << ".mp3" << "";
+    QTest::newRow("dot in folder only") << "/x.d/file" << "file" << "";
+    QTest::newRow("spaces and quotes") << "/x/Rock'n'roll 1.mp3" << "Rock'n'roll 1.mp3" << "mp3";
+    QTest::newRow("chinese") << "/声音/掌声.mp3" << "掌声.mp3" << "mp3";
+    QTest::newRow("bare name") << "ding.mp3" << "ding.mp3" << "mp3";
+  }
+  void pathParts() {
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QFETCH(QString, extension);
+    QCOMPARE(QString::fromStdString(lastPathComponent(path.toStdString())), name);
+    QCOMPARE(QString::fromStdString(pathExtension(path.toStdString())), extension);
+  }
+
+  // The responder sees the panel as configured and answers for the host.
+  void responderAnswersInTheHostsPlace() {
+    std::string seenTitle;
+    bool seenMultiple = true;
+    OpenPanel::setResponderForTesting([&](OpenPanel& panel) {
+      seenTitle = panel.title();
+      seenMultiple = panel.allowsMultipleSelection();
+      panel.setURLsForTesting({"/tmp/one.mp3", "/tmp/two.mp3"});
+      return OpenPanel::ModalResponseOK;
+    });
+    OpenPanel panel;
+    panel.setTitle("请选择一个音效文件");
+    panel.setAllowsMultipleSelection(false);
+    QCOMPARE(panel.runModal(), OpenPanel::ModalResponseOK);
+    QCOMPARE(seenTitle, std::string("请选择一个音效文件"));
+    QVERIFY(!seenMultiple);
+    QCOMPARE(panel.URL(), std::string("/tmp/one.mp3"));
+    QCOMPARE(panel.URLs().size(), std::size_t(2));
+
+    // A second run starts with nothing chosen.
+    OpenPanel::setResponderForTesting([](OpenPanel&) { return OpenPanel::ModalResponseCancel; });
+    QCOMPARE(panel.runModal(), OpenPanel::ModalResponseCancel);
+    QCOMPARE(panel.URL(), std::string());
+  }
+};
+
+QTEST_MAIN(OpenPanelTest)
+#include "OpenPanelTest.moc"
