@@ -25,6 +25,11 @@ bool KeyMonitor::boardWindowIsActive() const {
 }
 
 bool KeyMonitor::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+  // An open context menu keeps its keys (arrows, Return, Escape, its items' keys), and
+  // the menu key opens the focused button's menu.
+  if (QApplication::activePopupWidget()) return false;
+  if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) return false;
   if (event->type() == QEvent::ShortcutOverride) {
     if (!boardWindowIsActive()) return false;
     event->accept();  // the press goes to the board, not to a shortcut

@@ -1,5 +1,6 @@
 #include "board/ViewController.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -11,8 +12,11 @@
 
 #include "board/KeyMonitor.h"
 #include "editor/KeyNames.h"
+#include "editor/MB.h"
 #include "library/Caches.h"
+#include "library/ContextMenus.h"
 #include "library/DBHelper.h"
+#include "library/LibraryCommands.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
@@ -25,8 +29,8 @@
 #include "ui_board.h"
 
 const std::array<const char*, 40> buildInHotkeys = {
-    "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N",
-    "O", "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "0", "1",
+    "A", "B", "C", "D", "E", "F", "G", "H", "I",     "J",     "K",     "L",    "M", "N",
+    "O", "P", "Q", "R", "S", "T", "U", "V", "W",     "X",     "Y",     "Z",    "0", "1",
     "2", "3", "4", "5", "6", "7", "8", "9", "Num 1", "Num 2", "Num 3", "Num 4"};
 
 namespace {
@@ -48,7 +52,10 @@ T* taggedAs(const ViewController* board, int tag) {
 }  // namespace
 
 ViewController::ViewController(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::BoardView>()), db(dbHelper().db()) {
+    : QWidget(parent),
+      ui(std::make_unique<Ui::BoardView>()),
+      db(dbHelper().db()),
+      library(std::make_unique<LibraryCommands>(*this)) {
   ui->setupUi(this);
   for (QWidget* child : findChildren<QWidget*>()) {
     const QVariant tag = child->property("tag");
@@ -85,8 +92,10 @@ void ViewController::connectLayoutActions() {
     connect(radio, &QRadioButton::clicked, this, [this, radio] { radioHotkey_Click(radio); });
   }
   connect(ui->btnHome, &QPushButton::clicked, this, [this] { btnHome_Click(ui->btnHome); });
-  connect(ui->btnSupport, &QPushButton::clicked, this, [this] { btnSupport_Click(ui->btnSupport); });
-  connect(ui->btnContact, &QPushButton::clicked, this, [this] { btnContact_Click(ui->btnContact); });
+  connect(ui->btnSupport, &QPushButton::clicked, this,
+          [this] { btnSupport_Click(ui->btnSupport); });
+  connect(ui->btnContact, &QPushButton::clicked, this,
+          [this] { btnContact_Click(ui->btnContact); });
   connect(ui->btnSoundPath, &QPushButton::clicked, this,
           [this] { btnSoundPath_Click(ui->btnSoundPath); });
   connect(ui->btnBazaar, &QPushButton::clicked, this, [this] { btnBazaar_Click(ui->btnBazaar); });
@@ -107,11 +116,14 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::initClassMenu() {
-  curClassId = UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
+  curClassId =
+      UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
   for (int tag = 1; tag <= kCategoryCount; ++tag) {
     auto* button = taggedAs<QPushButton>(this, tag);
     if (!button) continue;
-    // The category's right-click menu is attached here.
+    attachContextMenu(button, menu_titles::kClassMenu, classMenuItems(),
+                      classMenuHasSeparatorBefore, tag,
+                      [this](QAction* item) { classSubMenu_ClickWithSender(item); });
     connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
     const bool current = curClassId.find(std::to_string(tag)) != std::string::npos;
     setTitleColor(button, current ? Qt::red : Qt::black);
@@ -122,7 +134,9 @@ void ViewController::initMusicMenu() {
   for (int n = 1; n <= kButtonCount; ++n) {
     auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
     if (!button) continue;
-    // The sound's right-click menu is attached here.
+    attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
+                      musicMenuHasSeparatorBefore, kMusicTagBase + n,
+                      [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
     connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
     setTitleColor(button, Qt::black);
   }
@@ -157,9 +171,15 @@ void ViewController::initHotkeyMode() {
     }
   }
   switch (UserDefaults::standardUserDefaults().integerForKey("hotkeyTag")) {
-    case 1: radioBuildInHotkey->setChecked(true); break;
-    case 2: radioCustomHotkey->setChecked(true); break;
-    default: radioDisableHotkey->setChecked(true); break;
+    case 1:
+      radioBuildInHotkey->setChecked(true);
+      break;
+    case 2:
+      radioCustomHotkey->setChecked(true);
+      break;
+    default:
+      radioDisableHotkey->setChecked(true);
+      break;
   }
 }
 
@@ -167,6 +187,44 @@ void ViewController::initLoop() {
   auto& defaults = UserDefaults::standardUserDefaults();
   if (!defaults.objectForKey("loop")) return;
   chkLoop->setChecked(defaults.boolForKey("loop"));
+}
+
+// ---------------------------------------------------------------------------
+// Context menus
+
+void ViewController::classSubMenu_ClickWithSender(QAction* sender) {
+  using namespace menu_titles;
+  const std::string title = sender->text().toStdString();
+  if (title == kAddMusicBatch) {
+    library->addMusicBatch();  // always into the category shown, whichever menu it came from
+    return;
+  }
+  if (!MB::showConfirm(title + " ？", window())) return;
+  const std::string classId = classIdForCategory(sender->property("tag").toInt());
+  if (title == kDeleteClassMusic) {
+    library->deleteClassMusic(classId);
+  } else if (title == kClearClassHotkeys) {
+    library->clearClassHotkeys(classId);
+  }
+}
+
+void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
+  using namespace menu_titles;
+  const std::string title = sender->text().toStdString();
+  const int tag = sender->property("tag").toInt();
+  if (title == kAddMusic) {
+    library->addMusic(tag);
+  } else if (title == kAddMusicBatch) {
+    library->addMusicBatch();
+  } else if (title == kEditHotkey || title == kEditMusic) {
+    library->editMusic(tag);
+  } else if (title == kDeleteMusic) {
+    library->deleteMusic(tag);
+  } else if (title == kCutMusic) {
+    library->cutMusic(tag);
+  } else if (title == kPasteMusic) {
+    library->pasteMusic(tag);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -377,7 +435,9 @@ const QUrl& bazaarURL() {
 QUrl soundFolderURL() { return QUrl::fromLocalFile(qs(soundPath())); }
 }  // namespace
 
-void ViewController::btnHome_Click(QPushButton*) { Workspace::sharedWorkspace().openURL(homeURL()); }
+void ViewController::btnHome_Click(QPushButton*) {
+  Workspace::sharedWorkspace().openURL(homeURL());
+}
 void ViewController::btnSupport_Click(QPushButton*) {
   Workspace::sharedWorkspace().openURL(supportURL());
 }

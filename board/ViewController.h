@@ -10,13 +10,15 @@
 
 #include <QWidget>
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
-#include <map>
 
 #include "platform/AudioPlayer.h"
 
+class LibraryCommands;
 class LiteDatabase;
+class QAction;
 class QCheckBox;
 class QKeyEvent;
 class QLabel;
@@ -45,6 +47,12 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void initMusicMenu();
   void initHotkeyMode();
   void initLoop();
+
+  // The context menus' actions: they dispatch a chosen item by its title to the
+  // library commands, acting on the button (or category) whose tag the item carries.
+  void classSubMenu_ClickWithSender(QAction* sender);
+  void musicSubMenu_ClickWithSender(QAction* sender);
+  LibraryCommands& libraryCommands() { return *library; }
 
   // Category loading and the hotkey labels.
   void loadBtnMusic();
@@ -99,6 +107,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   float currentVolume() const { return volume; }
   const std::string& currentClassId() const { return curClassId; }
   const std::string& currentButtonId() const { return curButtonId; }
+  QRadioButton* customHotkeyRadio() const { return radioCustomHotkey; }
 
  private:
   // What the layout wires by itself: the actions of the controls other than the
@@ -118,6 +127,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   QPushButton* btnStop = nullptr;
   QCheckBox* chkLoop = nullptr;
   std::unique_ptr<AudioPlayer> player;
+  std::unique_ptr<LibraryCommands> library;
   float volume = 0;
   std::string curClassId;
   std::string curButtonId;

@@ -3,6 +3,7 @@
 namespace {
 struct ButtonCaches {
   ButtonTextMap buttonId, title, musicSrc, hotkey;
+  std::string cutButtonId;
 };
 ButtonCaches& caches() {
   static ButtonCaches instance;
@@ -14,5 +15,7 @@ ButtonTextMap& dicButtonId() { return caches().buttonId; }
 ButtonTextMap& dicTitle() { return caches().title; }
 ButtonTextMap& dicMusicSrc() { return caches().musicSrc; }
 ButtonTextMap& dicHotkey() { return caches().hotkey; }
+
+std::string& cutButtonId() { return caches().cutButtonId; }
 
 void resetCachesForTesting() { caches() = ButtonCaches{}; }

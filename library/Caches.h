@@ -15,5 +15,10 @@ ButtonTextMap& dicTitle();
 ButtonTextMap& dicMusicSrc();
 ButtonTextMap& dicHotkey();
 
-// Empties all four (tests only; the program replaces them by loading a category).
+// The cut buffer: the ButtonId of the sound last cut, "" when nothing is cut. Lives in
+// memory only; a paste that moves the sound empties it.
+std::string& cutButtonId();
+
+// Empties all four and the cut buffer (tests only; the program replaces them by loading a
+// category).
 void resetCachesForTesting();

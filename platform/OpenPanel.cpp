@@ -34,7 +34,8 @@ int OpenPanel::runModal(QWidget* parent) {
   QFileDialog dialog(parent, QString::fromStdString(_title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   if (_canChooseFiles) {
-    dialog.setFileMode(_allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dialog.setFileMode(_allowsMultipleSelection ? QFileDialog::ExistingFiles
+                                                : QFileDialog::ExistingFile);
   } else {
     dialog.setFileMode(QFileDialog::Directory);
   }

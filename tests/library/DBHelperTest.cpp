@@ -41,8 +41,8 @@ class DBHelperTest : public QObject {
   void firstReadSeedsFromTheShippedLibrary() {
     const std::string path = documentPath() + "/data.sqlite";
     QCOMPARE(dbHelper().dbURL(), path);
-    QCOMPARE(printed, (std::vector<std::string>{"数据库不存在：" + path,
-                                                "bundleDbPath = " + shippedDb()}));
+    QCOMPARE(printed,
+             (std::vector<std::string>{"数据库不存在：" + path, "bundleDbPath = " + shippedDb()}));
     QFile copy(QString::fromStdString(path)), original(QString::fromStdString(shippedDb()));
     QVERIFY(copy.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), original.readAll());
@@ -92,9 +92,10 @@ class DBHelperTest : public QObject {
     QVERIFY(rs);
     QVERIFY(!rs->next());
     rs->close();
-    QVERIFY(db->executeUpdateWithArgumentsInArray(
-        "INSERT INTO tb_Button (ButtonId, ClassId, ButtonNo, Title, MusicSrc) VALUES (?, ?, ?, ?, ?)",
-        {"ID", "C", 1, "t", "m.mp3"}));
+    QVERIFY(
+        db->executeUpdateWithArgumentsInArray("INSERT INTO tb_Button (ButtonId, ClassId, ButtonNo, "
+                                              "Title, MusicSrc) VALUES (?, ?, ?, ?, ?)",
+                                              {"ID", "C", 1, "t", "m.mp3"}));
   }
 
   void soundFolderIsSeededOnlyWhenMissing() {
@@ -103,7 +104,8 @@ class DBHelperTest : public QObject {
     DBHelper::seedSoundFolder();
     const QDir sounds(QString::fromStdString(soundPath()));
     const QStringList shipped =
-        QDir(QString::fromStdString(Bundle::mainBundle().resourcePath() + "/sound")).entryList(QDir::Files);
+        QDir(QString::fromStdString(Bundle::mainBundle().resourcePath() + "/sound"))
+            .entryList(QDir::Files);
     QVERIFY(!shipped.isEmpty());
     QCOMPARE(sounds.entryList(QDir::Files), shipped);
 

@@ -1,8 +1,7 @@
-#include "library/SqlText.h"
-
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
 
@@ -13,12 +12,18 @@ class SqlTextTest : public QObject {
   void quoting_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("quoted");
-    QTest::newRow("plain") << "ding" << "ding";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("one quote") << "it's" << "it''s";
-    QTest::newRow("quotes at both ends") << "'x'" << "''x''";
-    QTest::newRow("doubled already") << "''" << "''''";
-    QTest::newRow("chinese") << "掌声'响起" << "掌声''响起";
+    QTest::newRow("plain") << "ding"
+                           << "ding";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("one quote") << "it's"
+                               << "it''s";
+    QTest::newRow("quotes at both ends") << "'x'"
+                                         << "''x''";
+    QTest::newRow("doubled already") << "''"
+                                     << "''''";
+    QTest::newRow("chinese") << "掌声'响起"
+                             << "掌声''响起";
     QTest::newRow("nul dropped") << QString::fromUtf8("a\0b", 3) << "ab";
   }
   void quoting() {

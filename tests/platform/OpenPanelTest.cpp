@@ -1,6 +1,6 @@
-#include "platform/OpenPanel.h"
-
 #include <QTest>
+
+#include "platform/OpenPanel.h"
 
 class OpenPanelTest : public QObject {
   Q_OBJECT
@@ -12,15 +12,33 @@ class OpenPanelTest : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("plain") << "/a/b/bell.mp3" << "bell.mp3" << "mp3";
-    QTest::newRow("two dots") << "/x/a.mp3.b.mp3" << "a.mp3.b.mp3" << "mp3";
-    QTest::newRow("upper case") << "/x/LOUD.MP3" << "LOUD.MP3" << "MP3";
-    QTest::newRow("no extension") << "/x/readme" << "readme" << "";
-    QTest::newRow("dot file") << "/x/.mp3" << ".mp3" << "";
-    QTest::newRow("dot in folder only") << "/x.d/file" << "file" << "";
-    QTest::newRow("spaces and quotes") << "/x/Rock'n'roll 1.mp3" << "Rock'n'roll 1.mp3" << "mp3";
-    QTest::newRow("chinese") << "/声音/掌声.mp3" << "掌声.mp3" << "mp3";
-    QTest::newRow("bare name") << "ding.mp3" << "ding.mp3" << "mp3";
+    QTest::newRow("plain") << "/a/b/bell.mp3"
+                           << "bell.mp3"
+                           << "mp3";
+    QTest::newRow("two dots") << "/x/a.mp3.b.mp3"
+                              << "a.mp3.b.mp3"
+                              << "mp3";
+    QTest::newRow("upper case") << "/x/LOUD.MP3"
+                                << "LOUD.MP3"
+                                << "MP3";
+    QTest::newRow("no extension") << "/x/readme"
+                                  << "readme"
+                                  << "";
+    QTest::newRow("dot file") << "/x/.mp3"
+                              << ".mp3"
+                              << "";
+    QTest::newRow("dot in folder only") << "/x.d/file"
+                                        << "file"
+                                        << "";
+    QTest::newRow("spaces and quotes") << "/x/Rock'n'roll 1.mp3"
+                                       << "Rock'n'roll 1.mp3"
+                                       << "mp3";
+    QTest::newRow("chinese") << "/声音/掌声.mp3"
+                             << "掌声.mp3"
+                             << "mp3";
+    QTest::newRow("bare name") << "ding.mp3"
+                               << "ding.mp3"
+                               << "mp3";
   }
   void pathParts() {
     QFETCH(QString, path);

@@ -1,0 +1,98 @@
+#include "library/ContextMenus.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStyle>
+
+using namespace menu_titles;
+
+namespace {
+constexpr const char* kMenuProperty = "cueboardContextMenu";
+
+// A round status light, like the desktop's "available" and "partly available" dots.
+QIcon statusLight(const QColor& color) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(color.darker(140));
+  painter.setBrush(color);
+  painter.drawEllipse(QRectF(3.5, 3.5, 9, 9));
+  return QIcon(pixmap);
+}
+
+QIcon themed(const char* themeName, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(themeName, QApplication::style()->standardIcon(fallback));
+}
+}  // namespace
+
+const MenuItems& classMenuItems() {
+  static const MenuItems items = {
+      {1, {kAddMusicBatch, "NSTouchBarAddTemplate"}},
+      {2, {kClearClassHotkeys, "NSTouchBarRemoveTemplate"}},
+      {3, {kDeleteClassMusic, "NSTouchBarDeleteTemplate"}},
+  };
+  return items;
+}
+
+const MenuItems& musicMenuItems() {
+  static const MenuItems items = {
+      {1, {kAddMusic, "NSTouchBarAddTemplate"}},
+      {2, {kAddMusicBatch, "NSTouchBarAddTemplate"}},
+      {3, {kEditHotkey, "NSTouchBarComposeTemplate"}},
+      {4, {kEditMusic, "NSTouchBarComposeTemplate"}},
+      {5, {kDeleteMusic, "NSTouchBarDeleteTemplate"}},
+      {6, {kCutMusic, "NSStatusPartiallyAvailable"}},
+      {7, {kPasteMusic, "NSStatusAvailable"}},
+  };
+  return items;
+}
+
+bool classMenuHasSeparatorBefore(int item) { return item == 2 || item == 3; }
+bool musicMenuHasSeparatorBefore(int item) { return item == 3 || item == 5 || item == 6; }
+
+QIcon standardImageNamed(const std::string& name) {
+  if (name == "NSTouchBarAddTemplate") return themed("list-add", QStyle::SP_FileDialogNewFolder);
+  if (name == "NSTouchBarRemoveTemplate")
+    return themed("list-remove", QStyle::SP_DialogResetButton);
+  if (name == "NSTouchBarDeleteTemplate") return themed("edit-delete", QStyle::SP_TrashIcon);
+  if (name == "NSTouchBarComposeTemplate") {
+    return themed("document-edit", QStyle::SP_FileDialogDetailedView);
+  }
+  if (name == "NSStatusPartiallyAvailable") return statusLight(QColor(0xF5, 0xC2, 0x11));
+  if (name == "NSStatusAvailable") return statusLight(QColor(0x2E, 0xC2, 0x4F));
+  return QIcon();
+}
+
+QMenu* attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,
+                         bool (*separatorBefore)(int), int tag,
+                         std::function<void(QAction*)> action) {
+  auto* menu = new QMenu(QString::fromUtf8(title), button);
+  for (int i = 1; i <= static_cast<int>(items.size()); ++i) {
+    const auto found = items.find(i);
+    if (found == items.end()) continue;
+    if (separatorBefore(i)) menu->addSeparator();
+    auto* item = new QAction(QString::fromStdString(found->second.title), menu);
+    item->setShortcut(QKeySequence(QString::number(i)));
+    // The key equivalent works inside the open menu only, never as a window shortcut.
+    item->setShortcutContext(Qt::WidgetShortcut);
+    item->setProperty("tag", tag);
+    item->setIcon(standardImageNamed(found->second.ico));
+    item->setIconVisibleInMenu(true);
+    QObject::connect(item, &QAction::triggered, menu, [item, action] { action(item); });
+    menu->addAction(item);
+  }
+  button->setProperty(kMenuProperty, QVariant::fromValue(static_cast<QObject*>(menu)));
+  button->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(button, &QWidget::customContextMenuRequested, menu,
+                   [button, menu](const QPoint& pos) { menu->popup(button->mapToGlobal(pos)); });
+  return menu;
+}
+
+QMenu* contextMenuOf(const QPushButton* button) {
+  return qobject_cast<QMenu*>(button->property(kMenuProperty).value<QObject*>());
+}

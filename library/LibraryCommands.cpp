@@ -1,0 +1,293 @@
+#include "library/LibraryCommands.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUuid>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "board/ViewController.h"
+#if __has_include("editor/EditMusicViewController.h")
+#include "editor/EditMusicViewController.h"
+#define CUEBOARD_HAS_EDITOR 1
+#endif
+#include "library/Caches.h"
+#include "library/SqlText.h"
+#include "litedb/LiteDatabase.h"
+#include "litedb/LiteResultSet.h"
+#include "platform/Console.h"
+#include "platform/FileManager.h"
+#include "platform/OpenPanel.h"
+#include "platform/Paths.h"
+
+namespace {
+
+constexpr int kMusicTagBase = 100;
+constexpr int kHotkeyTagBase = 200;
+constexpr int kButtonCount = 40;
+
+std::string q(const std::string& value) { return quotedSqlText(value); }
+
+// SQLite's lower() folds ASCII letters only; ids are compared with it, so fold the same.
+std::string asciiLower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  });
+  return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::string newButtonId() {
+  return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+}
+
+bool sameContents(const std::string& a, const std::string& b) {
+  std::ifstream left(a, std::ios::binary);
+  std::ifstream right(b, std::ios::binary);
+  if (!left || !right) return false;
+  return std::equal(std::istreambuf_iterator<char>(left), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(right), std::istreambuf_iterator<char>());
+}
+
+bool readable(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
+
+void configureMp3Panel(OpenPanel& panel, const char* title, bool multiple) {
+  panel.setTitle(title);
+  panel.setAllowedFileTypes({"mp3"});
+  panel.setAllowsMultipleSelection(multiple);
+  panel.setCanChooseDirectories(false);
+  panel.setCanCreateDirectories(true);
+  panel.setCanChooseFiles(true);
+}
+
+std::optional<std::string> cached(const ButtonTextMap& cache, int n) {
+  const auto found = cache.find(n);
+  if (found == cache.end()) return std::nullopt;
+  return found->second;
+}
+
+bool isSoundButtonTag(int tag) {
+  return tag > kMusicTagBase && tag <= kMusicTagBase + kButtonCount;
+}
+
+}  // namespace
+
+LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& sourcePath) {
+  const std::string name = lastPathComponent(sourcePath);
+  const std::string ext = pathExtension(sourcePath);
+  ImportedSound sound{name, ext.empty() ? name : replaceAll(name, "." + ext, "")};
+
+  auto& files = FileManager::defaultManager();
+  const std::string destination = soundPath() + name;
+  std::string error;
+  if (files.copyItemAtPathToPath(sourcePath, destination, &error)) return sound;
+  consolePrint(error);
+  // A file of that name is already in the folder. The same sound is simply reused; a
+  // different one must not be played in its place, so this one goes in under the first
+  // free name "name (2).mp3", "name (3).mp3", ...
+  if (!files.fileExistsAtPath(destination) || sameContents(sourcePath, destination) ||
+      !readable(sourcePath)) {
+    return sound;
+  }
+  const std::string stem = ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+  const std::string suffix = ext.empty() ? std::string() : "." + ext;
+  for (int k = 2;; ++k) {
+    const std::string candidate = stem + " (" + std::to_string(k) + ")" + suffix;
+    const std::string candidatePath = soundPath() + candidate;
+    if (files.fileExistsAtPath(candidatePath)) {
+      if (sameContents(sourcePath, candidatePath)) {
+        sound.fileName = candidate;  // imported before under this name
+        return sound;
+      }
+      continue;
+    }
+    if (files.copyItemAtPathToPath(sourcePath, candidatePath, &error)) {
+      sound.fileName = candidate;
+    } else {
+      consolePrint(error);
+    }
+    return sound;
+  }
+}
+
+bool LibraryCommands::runAtomically(const std::string& sql, const char* failurePrefix) {
+  LiteDatabase& db = *board.database();
+  // A batch that stops half-way would keep its first statements (an add's delete of the
+  // old row without the insert): run it inside a savepoint and undo it all on failure.
+  const bool guarded = db.executeStatements("savepoint library_command");
+  const bool ok = db.executeStatements(sql);
+  const std::string reason = db.lastErrorMessage();
+  if (guarded) {
+    db.executeStatements(ok ? "release library_command"
+                            : "rollback to library_command; release library_command");
+  }
+  if (!ok) consolePrint(failurePrefix + reason);
+  return ok;
+}
+
+void LibraryCommands::reload() {
+  board.loadBtnMusic();
+  board.showHotkeyLabels();
+}
+
+void LibraryCommands::addMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return;
+  const int n = tag - kMusicTagBase;
+  OpenPanel panel;
+  configureMp3Panel(panel, "请选择一个音效文件", false);
+  if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
+
+  const ImportedSound sound = importSound(panel.URL());
+  const std::string id = newButtonId();
+  const std::string hotkey = cached(dicHotkey(), n).value_or("");
+  const std::optional<std::string> oldId = cached(dicButtonId(), n);
+
+  dicButtonId()[n] = id;
+  dicMusicSrc()[n] = sound.fileName;
+  dicTitle()[n] = sound.title;
+  if (auto* button = board.viewWithTag<QPushButton>(tag)) {
+    button->setText(QString::fromStdString(sound.title));
+  }
+
+  std::string sql;
+  if (oldId && !oldId->empty()) {
+    sql += std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*oldId) + "';";
+  }
+  sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " + " ButtonNo, " +
+         " Title,    " + " MusicSrc, " + " Hotkey    " + " ) values ('" +
+         q(board.currentClassId()) + "','" + q(id) + "','" + std::to_string(n) + "','" +
+         q(sound.title) + "','" + q(sound.fileName) + "','" + q(hotkey) + "');";
+  // The board already shows the new sound; when the library did not take it, show what
+  // the library holds instead.
+  if (!runAtomically(sql, "添加音效失败: ")) reload();
+}
+
+void LibraryCommands::addMusicBatch() {
+  OpenPanel panel;
+  configureMp3Panel(panel, "请选择一个或多个音效文件", true);
+  if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
+
+  const std::vector<std::string>& files = panel.URLs();
+  std::size_t next = 0;
+  std::string sql;
+  for (int tag = kMusicTagBase + 1; tag <= kMusicTagBase + kButtonCount; ++tag) {
+    const int n = tag - kMusicTagBase;
+    if (dicMusicSrc().count(n)) continue;  // taken, even by a row without a file
+    if (next >= files.size()) break;
+    const ImportedSound sound = importSound(files[next++]);
+    const std::string id = newButtonId();
+    dicButtonId()[n] = id;
+    dicMusicSrc()[n] = sound.fileName;
+    dicTitle()[n] = sound.title;
+    if (auto* button = board.viewWithTag<QPushButton>(tag)) {
+      button->setText(QString::fromStdString(sound.title));
+    }
+    sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " +
+           " ButtonNo, " + " Title,    " + " MusicSrc  " + " ) values ('" +
+           q(board.currentClassId()) + "','" + q(id) + "','" + std::to_string(n) + "','" +
+           q(sound.title) + "','" + q(sound.fileName) + "');";
+  }
+  if (sql.empty()) return;
+  if (!runAtomically(sql, "添加音效失败: ")) reload();
+}
+
+void LibraryCommands::editMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return;
+  const int n = tag - kMusicTagBase;
+  const std::optional<std::string> src = cached(dicMusicSrc(), n);
+  if (!src || src->empty()) return;  // an empty button opens no editor
+
+#ifdef CUEBOARD_HAS_EDITOR
+  auto* editor = new EditMusicViewController(&board);
+  editor->presentAsModalWindow();
+  const std::string shownPath =
+      FileManager::defaultManager().fileExistsAtPath(*src) ? *src : soundPath() + *src;
+  auto* button = board.viewWithTag<QPushButton>(tag);
+  editor->lblButtonId->setText(QString::fromStdString(cached(dicButtonId(), n).value_or("")));
+  editor->tfButtonNo->setText(QString::number(n));
+  editor->tfMusicSrc->setText(QString::fromStdString(shownPath));
+  editor->tfTitle->setText(button ? button->text() : QString());
+  editor->tfHotkey->setText(QString::fromStdString(cached(dicHotkey(), n).value_or("")));
+#endif
+}
+
+void LibraryCommands::deleteMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return;
+  const int n = tag - kMusicTagBase;
+  const std::optional<std::string> id = cached(dicButtonId(), n);
+  if (!id) return;
+  const std::string sql =
+      std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*id) + "';";
+  if (!board.database()->executeUpdateWithArgumentsInArray(sql, {})) return;
+
+  if (auto* button = board.viewWithTag<QPushButton>(tag)) button->setText(QString());
+  if (board.customHotkeyRadio()->isChecked()) {
+    if (auto* label = board.viewWithTag<QLabel>(kHotkeyTagBase + n)) label->setText(QString());
+  }
+  dicButtonId().erase(n);
+  dicMusicSrc().erase(n);
+  dicTitle().erase(n);
+  dicHotkey().erase(n);
+}
+
+void LibraryCommands::cutMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return;
+  if (auto id = cached(dicButtonId(), tag - kMusicTagBase)) cutButtonId() = *id;
+}
+
+void LibraryCommands::pasteMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return;
+  const int n = tag - kMusicTagBase;
+  if (cutButtonId().empty()) return;
+  const std::string cut = asciiLower(cutButtonId());
+  const std::string target = asciiLower(cached(dicButtonId(), n).value_or(""));
+
+  // Pasting a sound onto its own button, or after its row has gone, would only delete
+  // the target's row: leave the library as it is and forget the cut.
+  if (target == cut) {
+    cutButtonId().clear();
+    return;
+  }
+  LiteDatabase& db = *board.database();
+  auto rs = db.executeQueryWithArgumentsInArray(
+      "select ButtonId from tb_Button where Lower(ButtonId) = ?", {cut});
+  if (!rs) return;
+  const bool cutRowExists = rs->next();
+  rs->close();
+  if (!cutRowExists) {
+    cutButtonId().clear();
+    return;
+  }
+
+  std::string sql;
+  if (!target.empty()) {
+    sql += std::string(" delete from tb_Button ") + " where Lower(ButtonId) ='" + q(target) + "';";
+  }
+  sql += std::string(" update tb_Button set ") + " ClassId  ='" + q(board.currentClassId()) + "'," +
+         " ButtonNo ='" + std::to_string(n) + "'" + " where Lower(ButtonId) ='" + q(cut) + "';";
+  if (!runAtomically(sql, "粘贴音效失败: ")) return;
+  cutButtonId().clear();
+  reload();
+}
+
+void LibraryCommands::deleteClassMusic(const std::string& classId) {
+  const std::string sql =
+      std::string(" delete from tb_Button ") + " where ClassId ='" + q(classId) + "'";
+  if (board.database()->executeStatements(sql)) reload();
+}
+
+void LibraryCommands::clearClassHotkeys(const std::string& classId) {
+  const std::string sql = std::string(" update tb_Button  ") + " set Hotkey = null " +
+                          " where ClassId ='" + q(classId) + "'";
+  if (board.database()->executeStatements(sql)) reload();
+}

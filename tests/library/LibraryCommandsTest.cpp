@@ -1,0 +1,718 @@
+// The library's context menus and commands on a real board: the menus as built, the
+// confirmation of the category commands, adding, deleting, cutting and pasting, with the
+// library file, the sound folder and the board's caches, titles and labels checked
+// after each. Only the choices a person makes are answered by the test: the files
+// picked in the open panel and the answer to the confirmation box.
+
+#include <sys/resource.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <csignal>
+#include <memory>
+
+#include "../board/BoardFixture.h"
+#include "../platform/PcmCapture.h"
+#include "board/ViewController.h"
+#include "library/Caches.h"
+#include "library/ContextMenus.h"
+#include "library/LibraryCommands.h"
+#include "litedb/LiteResultSet.h"
+#include "platform/Alert.h"
+#include "platform/AudioDevice.h"
+#include "platform/OpenPanel.h"
+
+namespace {
+
+QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/") + name; }
+
+const QRegularExpression kUpperUuid(
+    "^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
+
+struct StoredRow {
+  std::string buttonId, classId;
+  int buttonNo = 0;
+  std::string title, musicSrc;
+  std::optional<std::string> hotkey;
+};
+
+}  // namespace
+
+class LibraryCommandsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<BoardFixture> world;
+  std::unique_ptr<ViewController> board;
+  std::vector<std::string> questions;  // what the confirmation box asked
+  int panelRuns = 0;
+  OpenPanel seenPanel;
+
+  QPushButton* button(int n) { return board->viewWithTag<QPushButton>(100 + n); }
+  QLabel* label(int n) { return board->viewWithTag<QLabel>(200 + n); }
+  QPushButton* category(int k) { return board->viewWithTag<QPushButton>(k); }
+  QRadioButton* hotkeyRadio(int tag) { return board->viewWithTag<QRadioButton>(tag); }
+  QString sounds() const { return QString::fromStdString(soundPath()); }
+
+  // The menu item `title` of the button with this tag (1-5 category, 101-140 sound).
+  QAction* item(int tag, const char* title) {
+    auto* owner = board->viewWithTag<QPushButton>(tag);
+    if (!owner || !contextMenuOf(owner)) return nullptr;
+    for (QAction* action : contextMenuOf(owner)->actions()) {
+      if (action->text() == QString::fromUtf8(title)) return action;
+    }
+    return nullptr;
+  }
+  void choose(int tag, const char* title) {
+    QAction* action = item(tag, title);
+    QVERIFY2(action, title);
+    action->trigger();
+  }
+
+  // The host picks these files (or cancels, when `confirm` is false).
+  void pick(std::vector<QString> files, bool confirm = true) {
+    OpenPanel::setResponderForTesting([this, files, confirm](OpenPanel& panel) {
+      ++panelRuns;
+      seenPanel = panel;
+      std::vector<std::string> paths;
+      for (const QString& file : files) paths.push_back(file.toStdString());
+      panel.setURLsForTesting(paths);
+      return confirm ? OpenPanel::ModalResponseOK : OpenPanel::ModalResponseCancel;
+    });
+  }
+  void answerConfirmation(bool yes) {
+    Alert::setResponderForTesting([this, yes](const Alert& alert) {
+      questions.push_back(alert.informativeText());
+      return yes ? Alert::FirstButtonReturn : Alert::SecondButtonReturn;
+    });
+  }
+
+  // A sound file outside the library, made from a fixture, to be picked.
+  QString outsideFile(const QString& name, const char* from = "sine440.mp3") {
+    const QString path = world->path("picked/" + name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::remove(path);
+    if (!QFile::copy(fixture(from), path)) return QString();
+    return path;
+  }
+
+  std::vector<StoredRow> stored(const std::string& where = "1 = 1") {
+    std::vector<StoredRow> rows;
+    auto db = LiteDatabase::databaseWithPath(documentPath() + "/data.sqlite");
+    if (!db->open()) return rows;
+    auto rs = db->executeQueryWithArgumentsInArray(
+        "select * from tb_Button where " + where + " order by ClassId, ButtonNo", {});
+    while (rs && rs->next()) {
+      rows.push_back({rs->stringForColumn("ButtonId").value_or("<null>"),
+                      rs->stringForColumn("ClassId").value_or("<null>"),
+                      rs->intForColumn("ButtonNo"), rs->stringForColumn("Title").value_or("<null>"),
+                      rs->stringForColumn("MusicSrc").value_or("<null>"),
+                      rs->stringForColumn("Hotkey")});
+    }
+    if (rs) rs->close();
+    db->close();
+    return rows;
+  }
+  std::vector<StoredRow> storedIn(int categoryNumber) {
+    return stored("ClassId = '" + categoryId(categoryNumber) + "'");
+  }
+  QStringList titles() {
+    QStringList shown;
+    for (int n = 1; n <= 40; ++n) shown << button(n)->text();
+    return shown;
+  }
+  QStringList soundFolder() {
+    QStringList names = QDir(sounds()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    names.sort();
+    return names;
+  }
+
+  // Category 1: buttons 1, 2 and 4; category 2: button 1; category 3: buttons 5 and 6.
+  void startBoard(int hotkeyMode = 0) {
+    world->writeLibrary({
+        {"A1", categoryId(1), 1, "掌声", "applause.mp3", "Q"},
+        {"A2", categoryId(1), 2, "笑声", "laugh.mp3", std::nullopt},
+        {"A4", categoryId(1), 4, "鼓点", "drum.mp3", "W"},
+        {"B1", categoryId(2), 1, "转场", "whoosh.mp3", "E"},
+        {"C5", categoryId(3), 5, "欢呼", "cheer.mp3", "R"},
+        {"C6", categoryId(3), 6, "嘘声", "boo.mp3", "T"},
+    });
+    for (const char* name :
+         {"applause.mp3", "laugh.mp3", "drum.mp3", "whoosh.mp3", "cheer.mp3", "boo.mp3"}) {
+      QVERIFY(QFile::copy(fixture("sine440-short.mp3"), sounds() + name));
+    }
+    UserDefaults::standardUserDefaults().setIntegerForKey(hotkeyMode, "hotkeyTag");
+    board = std::make_unique<ViewController>();
+  }
+
+  void openDiskDevice() {
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", world->path("device.pcm").toUtf8());
+    qputenv("SDL_DISKAUDIODELAY", "0");
+    std::string error;
+    QVERIFY2(AudioDevice::open(&error), error.c_str());
+  }
+  // Plays button n to its end and tells the dominant pitch the device was given.
+  double pitchHeardFrom(int n) {
+    button(n)->click();
+    if (board->currentButtonId().empty()) return 0;
+    if (!QTest::qWaitFor([this] { return board->currentButtonId().empty(); }, 20000)) return 0;
+    board.reset();
+    AudioDevice::close();
+    const PcmCapture pcm = PcmCapture::fromFile(world->path("device.pcm").toStdString(), 2, 44100);
+    const auto start = pcm.firstNonSilentFrame(0, 200);
+    if (!start) return 0;
+    return pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
+  }
+
+ private slots:
+  void init() {
+    world = std::make_unique<BoardFixture>();
+    questions.clear();
+    panelRuns = 0;
+    seenPanel = OpenPanel();
+  }
+  void cleanup() {
+    board.reset();
+    AudioDevice::close();
+    OpenPanel::setResponderForTesting(nullptr);
+    Alert::setResponderForTesting(nullptr);
+    world.reset();
+  }
+
+  // ---- Menus
+
+  void menusAsBuilt_data() {
+    QTest::addColumn<int>("tag");
+    QTest::addColumn<QString>("menuTitle");
+    QTest::addColumn<QStringList>("layout");  // "-" for a separator
+    const QStringList sound = {"添加音效（单个）",
+                               "添加音效（批量，只填充空白按钮）",
+                               "-",
+                               "修改自定义快捷键",
+                               "修改音效",
+                               "-",
+                               "删除音效",
+                               "-",
+                               "剪切音效",
+                               "粘贴音效"};
+    const QStringList klass = {"添加音效（批量，只填充空白按钮）", "-", "删除本分类自定义快捷键",
+                               "-", "删除本分类全部音效"};
+    QTest::newRow("sound button 7") << 107 << "音效右键菜单" << sound;
+    QTest::newRow("sound button 1") << 101 << "音效右键菜单" << sound;
+    QTest::newRow("sound button 40") << 140 << "音效右键菜单" << sound;
+    QTest::newRow("category 3") << 3 << "分类右键菜单" << klass;
+    QTest::newRow("category 5") << 5 << "分类右键菜单" << klass;
+  }
+  void menusAsBuilt() {
+    QFETCH(int, tag);
+    QFETCH(QString, menuTitle);
+    QFETCH(QStringList, layout);
+    startBoard();
+    QMenu* menu = contextMenuOf(board->viewWithTag<QPushButton>(tag));
+    QVERIFY(menu);
+    QCOMPARE(menu->title(), menuTitle);
+    QStringList seen;
+    int number = 0;
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) {
+        seen << "-";
+        continue;
+      }
+      ++number;
+      seen << action->text();
+      QCOMPARE(action->shortcut(), QKeySequence(QString::number(number)));
+      QCOMPARE(action->property("tag").toInt(), tag);
+      QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
+      QVERIFY(action->isEnabled());
+    }
+    QCOMPARE(seen, layout);
+  }
+
+  void everyButtonHasItsOwnMenu() {
+    startBoard();
+    QSet<QMenu*> menus;
+    for (int tag : {1, 2, 3, 4, 5}) menus.insert(contextMenuOf(category(tag)));
+    for (int n = 1; n <= 40; ++n) {
+      QMenu* menu = contextMenuOf(button(n));
+      QVERIFY(menu);
+      QCOMPARE(menu->parent(), button(n));  // the button owns it
+      menus.insert(menu);
+    }
+    menus.remove(nullptr);
+    QCOMPARE(menus.size(), 45);
+  }
+
+  void rightClickOpensTheButtonsOwnMenu() {
+    startBoard();
+    board->show();
+    QVERIFY(QTest::qWaitForWindowExposed(board.get()));
+    for (QPushButton* target : {button(7), category(3)}) {
+      QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              target->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(target, &click);
+      QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(contextMenuOf(target)));
+      contextMenuOf(target)->close();
+      QTRY_VERIFY(!QApplication::activePopupWidget());
+    }
+  }
+
+  // The desktop turns the menu key into a keyboard context-menu request on the window,
+  // which must reach the focused button's own menu; the key press itself is let through.
+  void menuKeyOpensTheFocusedButtonsMenu() {
+    startBoard();
+    board->show();
+    QApplication::setActiveWindow(board.get());
+    QVERIFY(QTest::qWaitForWindowActive(board.get()));
+    button(12)->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(button(12)));
+    QTest::keyClick(board->windowHandle(), Qt::Key_Menu);
+    const QPoint inside = button(12)->rect().center();
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, inside, button(12)->mapToGlobal(inside));
+    QApplication::sendEvent(board->windowHandle(), &request);
+    QTRY_COMPARE(QApplication::activePopupWidget(),
+                 static_cast<QWidget*>(contextMenuOf(button(12))));
+    // Inside the open menu the keys belong to the menu: Escape closes it.
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+  }
+
+  // ---- Category commands and their confirmation
+
+  void categoryCommandDeclinedChangesNothing_data() {
+    QTest::addColumn<QString>("title");
+    QTest::newRow("delete sounds") << "删除本分类全部音效";
+    QTest::newRow("clear hotkeys") << "删除本分类自定义快捷键";
+  }
+  void categoryCommandDeclinedChangesNothing() {
+    QFETCH(QString, title);
+    startBoard(2);
+    const auto before = stored();
+    const QStringList shown = titles();
+    answerConfirmation(false);
+    choose(1, title.toUtf8().constData());
+    QCOMPARE(questions, std::vector<std::string>({title.toStdString() + " ？"}));
+    QCOMPARE(stored().size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) QCOMPARE(stored()[i].hotkey, before[i].hotkey);
+    QCOMPARE(titles(), shown);
+    QCOMPARE(label(1)->text(), QString("Q"));
+  }
+
+  void deletingAnotherCategoryLeavesTheShownOneAndTheFiles() {
+    startBoard();
+    const QStringList files = soundFolder();
+    const QStringList shown = titles();
+    answerConfirmation(true);
+    choose(3, "删除本分类全部音效");
+    QCOMPARE(questions, std::vector<std::string>({"删除本分类全部音效 ？"}));
+    QVERIFY(storedIn(3).empty());
+    QCOMPARE(storedIn(1).size(), std::size_t(3));
+    QCOMPARE(storedIn(2).size(), std::size_t(1));
+    QCOMPARE(titles(), shown);
+    QCOMPARE(board->currentClassId(), categoryId(1));
+    QCOMPARE(soundFolder(), files);
+  }
+
+  void clearingHotkeysOfTheShownCategoryEmptiesItsLabels() {
+    startBoard(2);
+    QCOMPARE(label(4)->text(), QString("W"));
+    answerConfirmation(true);
+    choose(1, "删除本分类自定义快捷键");
+    for (const auto& row : storedIn(1)) QCOMPARE(row.hotkey, std::nullopt);
+    QCOMPARE(storedIn(2).front().hotkey, std::optional<std::string>("E"));
+    for (int n = 1; n <= 40; ++n) QCOMPARE(label(n)->text(), QString());
+    QCOMPARE(button(4)->text(), QString("鼓点"));
+    QVERIFY(dicHotkey().empty() || dicHotkey()[1].empty());
+  }
+
+  // ---- Adding
+
+  void batchFromAnotherCategorysMenuFillsTheShownOne() {
+    startBoard();
+    pick({outsideFile("one.mp3"), outsideFile("two.mp3"), outsideFile("three.mp3")});
+    answerConfirmation(true);  // must not be asked
+    choose(3, "添加音效（批量，只填充空白按钮）");
+    QVERIFY(questions.empty());
+    QCOMPARE(seenPanel.title(), std::string("请选择一个或多个音效文件"));
+    QVERIFY(seenPanel.allowsMultipleSelection());
+    QCOMPARE(seenPanel.allowedFileTypes(), std::vector<std::string>({"mp3"}));
+    QVERIFY(!seenPanel.canChooseDirectories());
+    QVERIFY(seenPanel.canChooseFiles());
+    QVERIFY(seenPanel.canCreateDirectories());
+
+    const auto rows = storedIn(1);
+    QCOMPARE(rows.size(), std::size_t(6));
+    std::map<int, std::string> placed;
+    for (const auto& row : rows) placed[row.buttonNo] = row.title;
+    QCOMPARE(placed[3], std::string("one"));
+    QCOMPARE(placed[5], std::string("two"));
+    QCOMPARE(placed[6], std::string("three"));
+    for (const auto& row : rows) {
+      if (row.buttonNo == 3 || row.buttonNo >= 5) {
+        QVERIFY(kUpperUuid.match(QString::fromStdString(row.buttonId)).hasMatch());
+        QCOMPARE(row.hotkey, std::nullopt);  // the batch stores no hotkey
+        QCOMPARE(QString::fromStdString(dicButtonId()[row.buttonNo]),
+                 QString::fromStdString(row.buttonId));
+      }
+    }
+    QCOMPARE(storedIn(3).size(), std::size_t(2));
+    QCOMPARE(button(3)->text(), QString("one"));
+    QCOMPARE(button(5)->text(), QString("two"));
+    QCOMPARE(button(6)->text(), QString("three"));
+    QCOMPARE(button(7)->text(), QString());
+    QVERIFY(!dicHotkey().count(3));
+    QVERIFY(QFile::exists(sounds() + "three.mp3"));
+  }
+
+  void batchWithMoreFilesThanFreeButtons() {
+    startBoard();
+    // Fill category 1 up to two free buttons (39 and 40).
+    for (int n = 3; n <= 38; ++n) {
+      if (n == 4) continue;
+      world->changeLibrary("insert into tb_Button values ('F" + std::to_string(n) + "', '" +
+                           categoryId(1) + "', " + std::to_string(n) + ", 'f', 'f.mp3', null)");
+    }
+    board = std::make_unique<ViewController>();
+    std::vector<QString> files;
+    for (int i = 1; i <= 10; ++i) files.push_back(outsideFile(QString("file%1.mp3").arg(i)));
+    pick(files);
+    choose(101, "添加音效（批量，只填充空白按钮）");
+    QCOMPARE(storedIn(1).size(), std::size_t(40));
+    QCOMPARE(button(39)->text(), QString("file1"));
+    QCOMPARE(button(40)->text(), QString("file2"));
+    QVERIFY(QFile::exists(sounds() + "file2.mp3"));
+    QVERIFY(!QFile::exists(sounds() + "file3.mp3"));
+    QVERIFY(world->printed.empty());
+  }
+
+  void batchOnAFullCategoryCopiesAndStoresNothing() {
+    world->writeLibrary({});
+    for (int n = 1; n <= 40; ++n) {
+      // A row with no file still takes its button.
+      world->changeLibrary("insert into tb_Button values ('F" + std::to_string(n) + "', '" +
+                           categoryId(1) + "', " + std::to_string(n) + ", 'f', '" +
+                           (n == 9 ? "" : "f.mp3") + "', null)");
+    }
+    board = std::make_unique<ViewController>();
+    const QStringList files = soundFolder();
+    pick({outsideFile("late.mp3")});
+    choose(1, "添加音效（批量，只填充空白按钮）");
+    QCOMPARE(panelRuns, 1);
+    QCOMPARE(storedIn(1).size(), std::size_t(40));
+    QCOMPARE(soundFolder(), files);
+  }
+
+  void addMusic_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("oldId");
+    QTest::addColumn<QVariant>("hotkey");  // invalid: none stored
+    QTest::newRow("empty button") << 5 << "" << QVariant(QString(""));
+    QTest::newRow("filled button keeps its hotkey") << 4 << "A4" << QVariant(QString("W"));
+    QTest::newRow("filled button without hotkey") << 2 << "A2" << QVariant(QString(""));
+  }
+  void addMusic() {
+    QFETCH(int, n);
+    QFETCH(QString, oldId);
+    QFETCH(QVariant, hotkey);
+    startBoard(2);
+    pick({outsideFile("drum roll.mp3")});
+    choose(100 + n, "添加音效（单个）");
+    QCOMPARE(seenPanel.title(), std::string("请选择一个音效文件"));
+    QVERIFY(!seenPanel.allowsMultipleSelection());
+    QCOMPARE(seenPanel.allowedFileTypes(), std::vector<std::string>({"mp3"}));
+
+    const auto rows = storedIn(1);
+    std::optional<StoredRow> added;
+    for (const auto& row : rows) {
+      QVERIFY(row.buttonId != oldId.toStdString());  // the old row is gone
+      if (row.buttonNo == n) {
+        QVERIFY(!added);
+        added = row;
+      }
+    }
+    QVERIFY(added);
+    QVERIFY(kUpperUuid.match(QString::fromStdString(added->buttonId)).hasMatch());
+    QCOMPARE(added->title, std::string("drum roll"));
+    QCOMPARE(added->musicSrc, std::string("drum roll.mp3"));
+    QCOMPARE(added->hotkey, std::optional<std::string>(hotkey.toString().toStdString()));
+    QCOMPARE(button(n)->text(), QString("drum roll"));
+    QCOMPARE(dicButtonId()[n], added->buttonId);
+    QCOMPARE(dicMusicSrc()[n], std::string("drum roll.mp3"));
+    QVERIFY(QFile::exists(sounds() + "drum roll.mp3"));
+    QCOMPARE(storedIn(1).size(), std::size_t(oldId.isEmpty() ? 4 : 3));
+  }
+
+  void cancelledPanelChangesNothing_data() {
+    QTest::addColumn<QString>("title");
+    QTest::newRow("one") << "添加音效（单个）";
+    QTest::newRow("batch") << "添加音效（批量，只填充空白按钮）";
+  }
+  void cancelledPanelChangesNothing() {
+    QFETCH(QString, title);
+    startBoard();
+    const QStringList files = soundFolder();
+    pick({outsideFile("never.mp3")}, false);
+    choose(105, title.toUtf8().constData());
+    QCOMPARE(panelRuns, 1);
+    QCOMPARE(storedIn(1).size(), std::size_t(3));
+    QCOMPARE(button(5)->text(), QString());
+    QCOMPARE(soundFolder(), files);
+    QVERIFY(world->printed.empty());
+  }
+
+  void nameAlreadyInTheSoundFolder_data() {
+    QTest::addColumn<QString>("pickedFrom");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("same sound is reused") << "sine440-short.mp3"
+                                          << "applause.mp3";
+    QTest::newRow("other sound gets a free name") << "sine440.mp3"
+                                                  << "applause (2).mp3";
+  }
+  void nameAlreadyInTheSoundFolder() {
+    QFETCH(QString, pickedFrom);
+    QFETCH(QString, stored);
+    startBoard();
+    QVERIFY(QFile::copy(fixture("sine880-10s.mp3"), sounds() + "applause (3).mp3"));
+    pick({outsideFile("applause.mp3", pickedFrom.toUtf8().constData())});
+    choose(110, "添加音效（单个）");
+    QCOMPARE(world->printed.size(), std::size_t(1));  // the clash is told
+    QVERIFY(QString::fromStdString(world->printed[0]).contains("applause.mp3"));
+    QCOMPARE(QString::fromStdString(dicMusicSrc()[10]), stored);
+    QCOMPARE(button(10)->text(), QString("applause"));
+    QCOMPARE(QString::fromStdString(storedIn(1).back().musicSrc), stored);
+    // What the button plays is what was picked, byte for byte.
+    QFile picked(fixture(pickedFrom.toUtf8().constData())), played(sounds() + stored);
+    QVERIFY(picked.open(QIODevice::ReadOnly) && played.open(QIODevice::ReadOnly));
+    QCOMPARE(played.readAll(), picked.readAll());
+    // The sound that was there first is untouched.
+    QFile first(sounds() + "applause.mp3"), original(fixture("sine440-short.mp3"));
+    QVERIFY(first.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), original.readAll());
+  }
+
+  void craftedFileNamesAreStoredAndPlayedAsNamed_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("quotes") << "Rock'n'roll.mp3"
+                            << "Rock'n'roll";
+    QTest::newRow("second statement") << "x'); delete from tb_Button; --.mp3"
+                                      << "x'); delete from tb_Button; --";
+    QTest::newRow("two extensions") << "a.mp3.b.mp3"
+                                    << "a.b";
+  }
+  void craftedFileNamesAreStoredAndPlayedAsNamed() {
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    startBoard();
+    pick({outsideFile(name)});
+    choose(101, "添加音效（单个）");
+    pick({outsideFile("batch " + name)});
+    choose(101, "添加音效（批量，只填充空白按钮）");
+    const auto rows = storedIn(1);
+    QCOMPARE(rows.size(), std::size_t(4));  // nothing else ran, nothing was deleted
+    QCOMPARE(QString::fromStdString(rows[0].musicSrc), name);
+    QCOMPARE(QString::fromStdString(rows[0].title), title);
+    QCOMPARE(QString::fromStdString(rows[2].musicSrc), "batch " + name);
+    QCOMPARE(storedIn(2).size(), std::size_t(1));
+    button(1)->click();
+    QVERIFY2(!board->currentButtonId().empty(), "the new sound plays");
+    QCOMPARE(board->currentButtonId(), rows[0].buttonId);
+  }
+
+  void failedAddShowsWhatTheLibraryHolds() {
+    startBoard(2);
+    world->changeLibrary(
+        "create trigger refuse before insert on tb_Button begin select raise(abort, 'no room'); "
+        "end");
+    pick({outsideFile("new.mp3")});
+    choose(104, "添加音效（单个）");
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(QString::fromStdString(world->printed[0]).contains("no room"),
+             world->printed[0].c_str());
+    // The old row was not deleted by half the command, and the board shows it again.
+    QCOMPARE(storedIn(1).size(), std::size_t(3));
+    QCOMPARE(button(4)->text(), QString("鼓点"));
+    QCOMPARE(dicButtonId()[4], std::string("A4"));
+    QCOMPARE(label(4)->text(), QString("W"));
+
+    pick({outsideFile("n1.mp3"), outsideFile("n2.mp3")});
+    choose(101, "添加音效（批量，只填充空白按钮）");
+    QCOMPARE(storedIn(1).size(), std::size_t(3));
+    QCOMPARE(button(3)->text(), QString());
+    QVERIFY(!dicMusicSrc().count(3));
+  }
+
+  void failedCopyLeavesNoHalfFile_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("unreadable source") << "unreadable";
+    QTest::newRow("source gone") << "gone";
+    QTest::newRow("disk full") << "full";
+  }
+  void failedCopyLeavesNoHalfFile() {
+    QFETCH(QString, how);
+    startBoard();
+    const QString source = outsideFile("big.mp3", "sine440-10s.mp3");
+    if (how == "unreadable") {
+      QVERIFY(QFile::setPermissions(source, QFileDevice::WriteOwner));
+      if (QFile(source).open(QIODevice::ReadOnly)) QSKIP("running as a user who reads every file");
+    }
+    if (how == "gone") QVERIFY(QFile::remove(source));
+    const QStringList files = soundFolder();
+    pick({source});
+    rlimit saved{};
+    if (how == "full") {
+      // No file may grow past 4 KiB: the copy runs out of room half-way.
+      QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit small = saved;
+      small.rlim_cur = 4096;
+      QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
+    choose(110, "添加音效（单个）");
+    if (how == "full") QVERIFY(setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    QVERIFY(!world->printed.empty());
+    QVERIFY2(QString::fromStdString(world->printed[0]).contains("big.mp3"),
+             world->printed[0].c_str());
+    QCOMPARE(soundFolder(), files);
+  }
+
+  void addedSoundPlaysAtOnce() {
+    startBoard();
+    openDiskDevice();
+    pick({outsideFile("tone.mp3", "sine440.mp3")});
+    choose(109, "添加音效（单个）");
+    const double hz = pitchHeardFrom(9);
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // ---- Deleting
+
+  void deleteMusic_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("labelAfter");
+    QTest::newRow("built-in keeps the label") << 1 << "D";
+    QTest::newRow("custom empties the label") << 2 << "";
+    QTest::newRow("no hotkeys") << 0 << "";
+  }
+  void deleteMusic() {
+    QFETCH(int, mode);
+    QFETCH(QString, labelAfter);
+    startBoard(mode);
+    const QStringList files = soundFolder();
+    cutButtonId() = "A4";
+    choose(104, "删除音效");
+    QCOMPARE(button(4)->text(), QString());
+    QCOMPARE(label(4)->text(), labelAfter);
+    QCOMPARE(storedIn(1).size(), std::size_t(2));
+    for (auto* cache : {&dicButtonId(), &dicMusicSrc(), &dicTitle(), &dicHotkey()})
+      QVERIFY(!cache->count(4));
+    QCOMPARE(soundFolder(), files);
+    QCOMPARE(cutButtonId(), std::string("A4"));  // deleting leaves the cut alone
+    // An empty button: nothing to delete.
+    choose(108, "删除音效");
+    QCOMPARE(storedIn(1).size(), std::size_t(2));
+  }
+
+  // ---- Cutting and pasting
+
+  void cutSwitchPasteThenPlay() {
+    startBoard(2);
+    openDiskDevice();
+    choose(101, "剪切音效");
+    choose(107, "剪切音效");  // an empty button keeps the earlier cut
+    QCOMPARE(cutButtonId(), std::string("A1"));
+    QCOMPARE(button(1)->text(), QString("掌声"));  // a cut moves nothing yet
+    category(2)->click();
+    choose(107, "粘贴音效");
+    QCOMPARE(cutButtonId(), std::string());
+    const auto moved = stored("ButtonId = 'A1'");
+    QCOMPARE(moved.size(), std::size_t(1));
+    QCOMPARE(moved[0].classId, categoryId(2));
+    QCOMPARE(moved[0].buttonNo, 7);
+    QCOMPARE(moved[0].title, std::string("掌声"));
+    QCOMPARE(moved[0].musicSrc, std::string("applause.mp3"));
+    QCOMPARE(moved[0].hotkey, std::optional<std::string>("Q"));
+    QCOMPARE(button(7)->text(), QString("掌声"));
+    QCOMPARE(label(7)->text(), QString("Q"));
+    QCOMPARE(storedIn(1).size(), std::size_t(2));
+    // Replace the short file by a tone that can be measured, then play the pasted button.
+    QVERIFY(QFile::remove(sounds() + "applause.mp3"));
+    QVERIFY(QFile::copy(fixture("sine440.mp3"), sounds() + "applause.mp3"));
+    const double hz = pitchHeardFrom(7);
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+    board = std::make_unique<ViewController>();  // remembers category 2
+    category(1)->click();
+    QCOMPARE(button(1)->text(), QString());
+  }
+
+  void pasteOverAnotherSoundReplacesIt() {
+    startBoard();
+    choose(104, "剪切音效");
+    choose(101, "粘贴音效");
+    QVERIFY(stored("ButtonId = 'A1'").empty());
+    const auto rows = storedIn(1);
+    QCOMPARE(rows.size(), std::size_t(2));
+    QCOMPARE(rows[0].buttonId, std::string("A4"));
+    QCOMPARE(rows[0].buttonNo, 1);
+    QCOMPARE(button(1)->text(), QString("鼓点"));
+    QCOMPARE(button(4)->text(), QString());
+    QCOMPARE(cutButtonId(), std::string());
+  }
+
+  void pasteThatMustNotLoseTheTarget_data() {
+    QTest::addColumn<QString>("before");  // what happens between the cut and the paste
+    QTest::addColumn<int>("pasteOn");
+    QTest::addColumn<int>("rowsLeft");
+    QTest::newRow("nothing cut") << "uncut" << 2 << 3;
+    QTest::newRow("onto its own button") << "" << 4 << 3;
+    QTest::newRow("cut row deleted") << "delete" << 2 << 2;
+    QTest::newRow("cut row replaced by an add") << "add" << 2 << 3;
+    QTest::newRow("its category deleted") << "deleteClass" << 2 << 3;
+    QTest::newRow("second paste") << "paste" << 1 << 3;
+  }
+  void pasteThatMustNotLoseTheTarget() {
+    QFETCH(QString, before);
+    QFETCH(int, pasteOn);
+    QFETCH(int, rowsLeft);
+    startBoard();
+    if (before != "uncut") choose(104, "剪切音效");
+    if (before == "delete") choose(104, "删除音效");
+    if (before == "add") {
+      pick({outsideFile("other.mp3")});
+      choose(104, "添加音效（单个）");
+    }
+    if (before == "deleteClass") {
+      answerConfirmation(true);
+      category(1)->click();
+      choose(1, "删除本分类全部音效");
+      world->changeLibrary("insert into tb_Button values ('X2', '" + categoryId(1) +
+                           "', 2, 'x', 'x.mp3', null)");
+      board->loadBtnMusic();
+      rowsLeft = 1;
+    }
+    if (before == "paste") {
+      choose(105, "粘贴音效");
+      QCOMPARE(stored("ButtonId = 'A4'").front().buttonNo, 5);
+    }
+    const auto rowsBefore = storedIn(1);
+    choose(100 + pasteOn, "粘贴音效");
+    const auto rowsAfter = storedIn(1);
+    QCOMPARE(rowsAfter.size(), std::size_t(rowsLeft));
+    QCOMPARE(rowsAfter.size(), rowsBefore.size());
+    for (std::size_t i = 0; i < rowsAfter.size(); ++i) {
+      QCOMPARE(rowsAfter[i].buttonId, rowsBefore[i].buttonId);
+      QCOMPARE(rowsAfter[i].buttonNo, rowsBefore[i].buttonNo);
+    }
+    QCOMPARE(cutButtonId(), std::string());
+  }
+};
+
+QTEST_MAIN(LibraryCommandsTest)
+#include "LibraryCommandsTest.moc"
