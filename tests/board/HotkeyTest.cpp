@@ -55,6 +55,9 @@ class CountingButton : public QWidget {
 class HotkeyTest : public QObject {
   Q_OBJECT
 
+ public:
+  static void initMain() { useOffscreenTestDevices(); }
+
  private:
   std::unique_ptr<BoardFixture> world;
   std::unique_ptr<ViewController> board;

@@ -19,6 +19,9 @@ QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/
 class PlaybackTest : public QObject {
   Q_OBJECT
 
+ public:
+  static void initMain() { useOffscreenTestDevices(); }
+
  private:
   std::unique_ptr<BoardFixture> world;
   std::unique_ptr<ViewController> board;

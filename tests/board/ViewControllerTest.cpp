@@ -51,6 +51,9 @@ class UrlCatcher : public QObject {
 class ViewControllerTest : public QObject {
   Q_OBJECT
 
+ public:
+  static void initMain() { useOffscreenTestDevices(); }
+
  private:
   std::unique_ptr<BoardFixture> world;
 
