@@ -105,7 +105,9 @@ class PlaybackTest : public QObject {
     waitForEnd();
     board->setSliderVolumeValue(42.6f);
     QCOMPARE(board->findChild<QLabel*>("tfVolume")->text(), QString("音量：42"));
-    QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("volume"), 42L);
+    // The setting holds the whole number the label shows, not the slider's 42.6.
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("volume"),
+             std::optional<std::string>("42"));
     QCOMPARE(board->currentPlayer()->volume(), 0.426f);  // the ended player follows too
     button(1)->click();
     QCOMPARE(board->currentPlayer()->volume(), 0.426f);
@@ -119,6 +121,14 @@ class PlaybackTest : public QObject {
     };
     const double ratio = middle(spans[1]) / middle(spans[0]);
     QVERIFY2(std::abs(ratio - 0.426) < 0.02, qPrintable(QString::number(ratio)));
+
+    // The next start reads the whole number back from the settings file.
+    UserDefaults::resetStandardUserDefaultsForTesting();
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("volume"),
+             std::optional<std::string>("42"));
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->currentVolume(), 42.0f);
+    QCOMPARE(board->sliderVolumeValue(), 42.0f);
   }
 
   void loopRestartsUntilStopped() {
