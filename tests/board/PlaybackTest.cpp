@@ -243,11 +243,24 @@ class PlaybackTest : public QObject {
     QCOMPARE(board->currentButtonId(), std::string());
   }
 
+  // The stop button is disabled while idle, so a click never reaches the action; the
+  // action is called here as the button's signal would call it.
   void stopWhileIdleChangesNothing() {
-    stopButton()->click();
+    board->btnStopPlay_Click(stopButton());  // before any sound
     QCOMPARE(board->currentButtonId(), std::string());
     QVERIFY(!stopButton()->isEnabled());
     QVERIFY(!board->currentPlayer());
+
+    button(1)->click();
+    waitForEnd();
+    AudioPlayer* const ended = board->currentPlayer();
+    QVERIFY(ended);
+    board->btnStopPlay_Click(stopButton());  // after the sound ended by itself
+    QCOMPARE(board->currentButtonId(), std::string());
+    QVERIFY(!stopButton()->isEnabled());
+    QCOMPARE(board->currentPlayer(), ended);
+    QVERIFY(!ended->isPlaying());
+    QVERIFY(world->printed.empty());
   }
 
   void withoutADeviceEachPlayReportsAndNothingBreaks() {
