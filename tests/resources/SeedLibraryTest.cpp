@@ -19,6 +19,8 @@
 #include <optional>
 #include <vector>
 
+#include "board/ViewController.h"
+
 namespace {
 
 const QString kResourceDir = QStringLiteral(CUEBOARD_BUILD_RESOURCE_DIR);
@@ -171,7 +173,8 @@ private slots:
         std::vector<std::vector<std::optional<QString>>> result;
         QStringList names;
         QVERIFY(query(db.get(),
-                      QStringLiteral(" select *   from  tb_Button  where classId ='00000000-0000-0000-0000-000000000001'"),
+                      QString::fromStdString(
+                          ViewController::categoryQuerySql(ViewController::classIdForCategory(1))),
                       result, &names));
         QVERIFY2(result.size() >= 5, "a new user's first category should hold several sounds");
         for (const char* name : {"buttonId", "buttonNo", "title", "musicSrc", "hotkey"}) {
