@@ -218,7 +218,8 @@ private slots:
     // and is short, as an effect should be.
     void everySeedSoundPlays()
     {
-        QVERIFY(SDL_setenv("SDL_AUDIODRIVER", "dummy", 0) == 0);
+        // Decoding needs no sound: the dummy driver, whatever the environment names.
+        QVERIFY(SDL_setenv("SDL_AUDIODRIVER", "dummy", 1) == 0);
         QCOMPARE(SDL_Init(SDL_INIT_AUDIO), 0);
         QVERIFY(Mix_Init(MIX_INIT_MP3) & MIX_INIT_MP3);
         QCOMPARE(Mix_OpenAudio(44100, AUDIO_S16SYS, 2, 1024), 0);
