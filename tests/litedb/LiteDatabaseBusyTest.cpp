@@ -26,13 +26,18 @@ class BusyTest : public ::testing::Test {
     path = dir.file("data.sqlite");
     holder = LiteDatabase::databaseWithPath(path);
     waiter = LiteDatabase::databaseWithPath(path);
+    preset = LiteDatabase::databaseWithPath(path);
+    preset->setMaxBusyRetryTimeInterval(0.1);  // before there is a handle to apply it to
     ASSERT_TRUE(holder->open());
     ASSERT_TRUE(waiter->open());
+    ASSERT_TRUE(preset->open());
     ASSERT_TRUE(holder->executeStatements("create table t(x)"));
-    // The waiter reads the schema now, so that it meets the lock when it steps.
-    auto rs = waiter->executeQuery("select * from t");
-    ASSERT_TRUE(rs);
-    EXPECT_FALSE(rs->next());
+    // The waiters read the schema now, so that they meet the lock when they step.
+    for (LiteDatabase* db : {waiter.get(), preset.get()}) {
+      auto rs = db->executeQuery("select * from t");
+      ASSERT_TRUE(rs);
+      EXPECT_FALSE(rs->next());
+    }
     // The holder takes the write lock and keeps it.
     ASSERT_TRUE(holder->executeStatements("begin exclusive; insert into t values (1)"));
   }
@@ -48,6 +53,7 @@ class BusyTest : public ::testing::Test {
   std::string path;
   std::shared_ptr<LiteDatabase> holder;
   std::shared_ptr<LiteDatabase> waiter;
+  std::shared_ptr<LiteDatabase> preset;
   LogCapture log;
 };
 
@@ -65,6 +71,18 @@ TEST_F(BusyTest, UpdateRetriesForTheIntervalThenFailsBusy) {
   EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
   EXPECT_EQ(log.take(), lockedLines(sql));
   EXPECT_TRUE(waiter->isOpen());
+}
+
+TEST_F(BusyTest, IntervalSetBeforeOpenIsAppliedByOpen) {
+  const std::string sql = "insert into t values (2)";
+  std::optional<LiteError> error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(preset->executeUpdateValuesError(sql, {}, &error));
+  const double waited = secondsSince(start);
+  EXPECT_GE(waited, 0.095);  // it did wait for its interval...
+  EXPECT_LT(waited, 1.9);    // ...and not for the 2 s of a new connection
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
+  EXPECT_EQ(log.take(), lockedLines(sql));
 }
 
 TEST_F(BusyTest, ZeroIntervalFailsAtOnce) {

@@ -308,17 +308,6 @@ TEST(LiteDatabaseTest, InterruptNeedsAHandle) {
   EXPECT_TRUE(db->interrupt());
 }
 
-TEST(LiteDatabaseTest, BusyTimeoutIsAppliedOnOpenAndCanBeRemoved) {
-  ScratchDir dir;
-  auto db = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
-  db->setMaxBusyRetryTimeInterval(0.5);  // no handle yet: kept for the open
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), 0.5);
-  ASSERT_TRUE(db->open());
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), 0.5);
-  db->setMaxBusyRetryTimeInterval(-1);
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), -1);
-}
-
 // The in-use guard catches re-entry, such as an SQL function that calls back into the
 // connection running it.
 namespace {
