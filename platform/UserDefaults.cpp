@@ -167,7 +167,7 @@ bool UserDefaults::boolForKey(const std::string& key) const {
   }
   if (value->typeId() == QMetaType::QString) {
     const QString text = value->toString().trimmed().toLower();
-    if (text == QLatin1String("true") || text == QLatin1String("yes")) {
+    if (text == QLatin1String("true")) {
       return true;
     }
   }

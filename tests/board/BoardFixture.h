@@ -25,6 +25,14 @@ struct LibraryRow {
   std::optional<std::string> hotkey;
 };
 
+// Run from each board test's initMain(), before the application object exists: the
+// offscreen display and SDL's dummy audio driver, whatever the shell running the test
+// has set. A test that needs another driver sets it itself.
+inline void useOffscreenTestDevices() {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("SDL_AUDIODRIVER", "dummy");
+}
+
 inline std::string categoryId(int number) {
   return "00000000-0000-0000-0000-00000000000" + std::to_string(number);
 }

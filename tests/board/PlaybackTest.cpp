@@ -19,6 +19,9 @@ QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/
 class PlaybackTest : public QObject {
   Q_OBJECT
 
+ public:
+  static void initMain() { useOffscreenTestDevices(); }
+
  private:
   std::unique_ptr<BoardFixture> world;
   std::unique_ptr<ViewController> board;
@@ -102,7 +105,9 @@ class PlaybackTest : public QObject {
     waitForEnd();
     board->setSliderVolumeValue(42.6f);
     QCOMPARE(board->findChild<QLabel*>("tfVolume")->text(), QString("音量：42"));
-    QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("volume"), 42L);
+    // The setting holds the whole number the label shows, not the slider's 42.6.
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("volume"),
+             std::optional<std::string>("42"));
     QCOMPARE(board->currentPlayer()->volume(), 0.426f);  // the ended player follows too
     button(1)->click();
     QCOMPARE(board->currentPlayer()->volume(), 0.426f);
@@ -116,6 +121,14 @@ class PlaybackTest : public QObject {
     };
     const double ratio = middle(spans[1]) / middle(spans[0]);
     QVERIFY2(std::abs(ratio - 0.426) < 0.02, qPrintable(QString::number(ratio)));
+
+    // The next start reads the whole number back from the settings file.
+    UserDefaults::resetStandardUserDefaultsForTesting();
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("volume"),
+             std::optional<std::string>("42"));
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->currentVolume(), 42.0f);
+    QCOMPARE(board->sliderVolumeValue(), 42.0f);
   }
 
   void loopRestartsUntilStopped() {
@@ -230,11 +243,24 @@ class PlaybackTest : public QObject {
     QCOMPARE(board->currentButtonId(), std::string());
   }
 
+  // The stop button is disabled while idle, so a click never reaches the action; the
+  // action is called here as the button's signal would call it.
   void stopWhileIdleChangesNothing() {
-    stopButton()->click();
+    board->btnStopPlay_Click(stopButton());  // before any sound
     QCOMPARE(board->currentButtonId(), std::string());
     QVERIFY(!stopButton()->isEnabled());
     QVERIFY(!board->currentPlayer());
+
+    button(1)->click();
+    waitForEnd();
+    AudioPlayer* const ended = board->currentPlayer();
+    QVERIFY(ended);
+    board->btnStopPlay_Click(stopButton());  // after the sound ended by itself
+    QCOMPARE(board->currentButtonId(), std::string());
+    QVERIFY(!stopButton()->isEnabled());
+    QCOMPARE(board->currentPlayer(), ended);
+    QVERIFY(!ended->isPlaying());
+    QVERIFY(world->printed.empty());
   }
 
   void withoutADeviceEachPlayReportsAndNothingBreaks() {

@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <thread>
 
+#include "board/ViewController.h"
 #include "library/DBHelper.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
@@ -88,7 +89,7 @@ class DBHelperTest : public QObject {
     auto db = dbHelper().db();
     QVERIFY(db->open());
     auto rs = db->executeQueryWithArgumentsInArray(
-        " select *   from  tb_Button  where classId ='00000000-0000-0000-0000-000000000001'", {});
+        ViewController::categoryQuerySql(ViewController::classIdForCategory(1)), {});
     QVERIFY(rs);
     QVERIFY(!rs->next());
     rs->close();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -26,13 +27,18 @@ class BusyTest : public ::testing::Test {
     path = dir.file("data.sqlite");
     holder = LiteDatabase::databaseWithPath(path);
     waiter = LiteDatabase::databaseWithPath(path);
+    preset = LiteDatabase::databaseWithPath(path);
+    preset->setMaxBusyRetryTimeInterval(0.1);  // before there is a handle to apply it to
     ASSERT_TRUE(holder->open());
     ASSERT_TRUE(waiter->open());
+    ASSERT_TRUE(preset->open());
     ASSERT_TRUE(holder->executeStatements("create table t(x)"));
-    // The waiter reads the schema now, so that it meets the lock when it steps.
-    auto rs = waiter->executeQuery("select * from t");
-    ASSERT_TRUE(rs);
-    EXPECT_FALSE(rs->next());
+    // The waiters read the schema now, so that they meet the lock when they step.
+    for (LiteDatabase* db : {waiter.get(), preset.get()}) {
+      auto rs = db->executeQuery("select * from t");
+      ASSERT_TRUE(rs);
+      EXPECT_FALSE(rs->next());
+    }
     // The holder takes the write lock and keeps it.
     ASSERT_TRUE(holder->executeStatements("begin exclusive; insert into t values (1)"));
   }
@@ -48,6 +54,7 @@ class BusyTest : public ::testing::Test {
   std::string path;
   std::shared_ptr<LiteDatabase> holder;
   std::shared_ptr<LiteDatabase> waiter;
+  std::shared_ptr<LiteDatabase> preset;
   LogCapture log;
 };
 
@@ -67,15 +74,38 @@ TEST_F(BusyTest, UpdateRetriesForTheIntervalThenFailsBusy) {
   EXPECT_TRUE(waiter->isOpen());
 }
 
-TEST_F(BusyTest, ZeroIntervalFailsAtOnce) {
-  waiter->setMaxBusyRetryTimeInterval(0);
+TEST_F(BusyTest, IntervalSetBeforeOpenIsAppliedByOpen) {
   const std::string sql = "insert into t values (2)";
   std::optional<LiteError> error;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(waiter->executeUpdateValuesError(sql, {}, &error));
-  EXPECT_LT(secondsSince(start), 0.045);  // not even one retry sleep
+  EXPECT_FALSE(preset->executeUpdateValuesError(sql, {}, &error));
+  const double waited = secondsSince(start);
+  EXPECT_GE(waited, 0.095);  // it did wait for its interval...
+  EXPECT_LT(waited, 1.9);    // ...and not for the 2 s of a new connection
   EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
   EXPECT_EQ(log.take(), lockedLines(sql));
+}
+
+TEST_F(BusyTest, NoIntervalFailsAtOnce) {
+  const std::string sql = "insert into t values (2)";
+  for (double interval : {0.0, -1.0}) {
+    SCOPED_TRACE(interval);
+    waiter->setMaxBusyRetryTimeInterval(interval);  // on an open connection
+    // A retry sleep lasts at least 50 ms and would be in every attempt; the fastest of a
+    // few attempts shows whether there was one, however loaded the machine is.
+    double fastest = 1e9;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      std::optional<LiteError> error;
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_FALSE(waiter->executeUpdateValuesError(sql, {}, &error));
+      const double waited = secondsSince(start);
+      EXPECT_LT(waited, 1.0);  // far from the 2 s of the default interval
+      fastest = std::min(fastest, waited);
+      EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY, "database is locked"}));
+      EXPECT_EQ(log.take(), lockedLines(sql));
+    }
+    EXPECT_LT(fastest, 0.045);  // not even one retry sleep
+  }
 }
 
 TEST_F(BusyTest, RetriesSleepBetweenFiftyAndNinetyNineMilliseconds) {
@@ -89,19 +119,20 @@ TEST_F(BusyTest, RetriesSleepBetweenFiftyAndNinetyNineMilliseconds) {
 }
 
 TEST_F(BusyTest, UpdateSucceedsOnceTheOtherConnectionLetsGo) {
+  // A budget no loaded machine can use up before the other thread commits.
+  waiter->setMaxBusyRetryTimeInterval(60);
   std::atomic<bool> released{false};
+  const auto start = std::chrono::steady_clock::now();
   std::thread other([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     released = holder->executeStatements("commit");
   });
-  const auto start = std::chrono::steady_clock::now();
   const bool ok = waiter->executeUpdate("insert into t values (2)");
   const double waited = secondsSince(start);
   other.join();
   EXPECT_TRUE(released);
   EXPECT_TRUE(ok);
-  EXPECT_GE(waited, 0.25);
-  EXPECT_LT(waited, 2.0);
+  EXPECT_GE(waited, 0.295);  // the lock was held for at least 300 ms after `start`
   EXPECT_EQ(engineScalar(*waiter, "select group_concat(x) from t"), "1,2");
   EXPECT_THAT(log.lines(), IsEmpty());
 }

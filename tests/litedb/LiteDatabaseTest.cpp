@@ -89,48 +89,71 @@ TEST(LiteDatabaseTest, NoPathIsPrivateMemoryAndEmptyPathIsPrivateTemporary) {
   }
 }
 
-TEST(LiteDatabaseTest, FailedOpenLogsAndKeepsTheHandleUntilClose) {
+// However an open fails, the connection stays closed but keeps the engine's handle; it
+// refuses statements, and both close and the next open release that handle.
+TEST(LiteDatabaseTest, FailedOpenLogsAndKeepsTheHandleUntilCloseOrTheNextOpen) {
   ScratchDir dir;
-  LogCapture log;
-  auto db = LiteDatabase::databaseWithPath(dir.file("missing/folder/data.sqlite"));
-  EXPECT_FALSE(db->open());
-  EXPECT_THAT(log.take(), ElementsAre("error opening!: 14"));
-  EXPECT_FALSE(db->isOpen());
-  EXPECT_NE(db->sqliteHandle(), nullptr);
-  EXPECT_FALSE(db->executeStatements("create table t(x)"));
-  EXPECT_EQ(db->executeQuery("select 1"), nullptr);
-  EXPECT_THAT(log.take(), ElementsAre(notOpenLine(*db), notOpenLine(*db)));
-  EXPECT_TRUE(db->close());
-  EXPECT_EQ(db->sqliteHandle(), nullptr);
-  EXPECT_THAT(log.lines(), IsEmpty());
+  struct Case {
+    const char* name;
+    std::optional<std::string> path;
+    std::function<bool(LiteDatabase&)> open;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"folder missing", dir.file("missing/folder/data.sqlite"),
+       [](LiteDatabase& db) { return db.open(); }, "error opening!: 14"},
+      {"file missing and no create flag", dir.file("data.sqlite"),
+       [](LiteDatabase& db) { return db.openWithFlags(SQLITE_OPEN_READWRITE); },
+       "error opening!: 14"},
+      {"unknown vfs", std::nullopt,
+       [](LiteDatabase& db) {
+         return db.openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                    std::string("no-such-vfs"));
+       },
+       "error opening!: 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    auto db = LiteDatabase::databaseWithPath(c.path);
+    EXPECT_FALSE(c.open(*db));
+    EXPECT_THAT(log.take(), ElementsAre(c.line));
+    EXPECT_FALSE(db->isOpen());
+    EXPECT_NE(db->sqliteHandle(), nullptr);
+    if (c.path) {
+      EXPECT_FALSE(std::filesystem::exists(*c.path));
+    }
+    EXPECT_FALSE(db->executeStatements("create table t(x)"));
+    EXPECT_EQ(db->executeQuery("select 1"), nullptr);
+    EXPECT_THAT(log.take(), ElementsAre(notOpenLine(*db), notOpenLine(*db)));
+    EXPECT_TRUE(db->close());
+    EXPECT_EQ(db->sqliteHandle(), nullptr);
+    EXPECT_THAT(log.take(), IsEmpty());
+
+    // Failed once more, then opened where it can succeed.
+    EXPECT_FALSE(c.open(*db));
+    EXPECT_THAT(log.take(), ElementsAre(c.line));
+    if (c.path) std::filesystem::create_directories(std::filesystem::path(*c.path).parent_path());
+    EXPECT_TRUE(db->openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, std::nullopt));
+    EXPECT_TRUE(db->isOpen());
+    EXPECT_TRUE(db->executeUpdate("create table t(x)"));
+    EXPECT_THAT(log.lines(), IsEmpty());
+  }
 }
 
-TEST(LiteDatabaseTest, OpenWithFlagsHonoursReadOnlyAndMissingFiles) {
+TEST(LiteDatabaseTest, ReadOnlyOpenRefusesWrites) {
   ScratchDir dir;
   const std::string path = dir.file("data.sqlite");
-  LogCapture log;
   {
     auto db = LiteDatabase::databaseWithPath(path);
-    EXPECT_FALSE(db->openWithFlags(SQLITE_OPEN_READWRITE));  // no create: the file is missing
-    EXPECT_THAT(log.take(), ElementsAre("error opening!: 14"));
-    EXPECT_FALSE(std::filesystem::exists(path));
-    // A failed open leaves a handle behind; the next open must release it and succeed.
-    EXPECT_TRUE(db->openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, std::nullopt));
-    EXPECT_TRUE(db->executeUpdate("create table t(x)"));
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeUpdate("create table t(x)"));
   }
+  LogCapture log;
   auto readOnly = LiteDatabase::databaseWithPath(path);
   ASSERT_TRUE(readOnly->openWithFlags(SQLITE_OPEN_READONLY));
   EXPECT_FALSE(readOnly->executeUpdate("insert into t values (1)"));
   EXPECT_EQ(readOnly->lastErrorCode(), SQLITE_READONLY);
-}
-
-TEST(LiteDatabaseTest, UnknownVfsFailsToOpen) {
-  LogCapture log;
-  auto db = LiteDatabase::databaseWithPath(std::nullopt);
-  EXPECT_FALSE(
-      db->openWithFlagsVfs(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, std::string("no-such-vfs")));
-  EXPECT_THAT(log.lines(), ElementsAre("error opening!: 1"));
-  EXPECT_FALSE(db->isOpen());
 }
 
 TEST(LiteDatabaseTest, CloseOfANeverOpenedConnectionReturnsTrue) {
@@ -283,17 +306,6 @@ TEST(LiteDatabaseTest, InterruptNeedsAHandle) {
   EXPECT_FALSE(db->interrupt());
   ASSERT_TRUE(db->open());
   EXPECT_TRUE(db->interrupt());
-}
-
-TEST(LiteDatabaseTest, BusyTimeoutIsAppliedOnOpenAndCanBeRemoved) {
-  ScratchDir dir;
-  auto db = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
-  db->setMaxBusyRetryTimeInterval(0.5);  // no handle yet: kept for the open
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), 0.5);
-  ASSERT_TRUE(db->open());
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), 0.5);
-  db->setMaxBusyRetryTimeInterval(-1);
-  EXPECT_DOUBLE_EQ(db->maxBusyRetryTimeInterval(), -1);
 }
 
 // The in-use guard catches re-entry, such as an SQL function that calls back into the

@@ -99,8 +99,18 @@ class KeyCodesTest : public QObject {
     QTest::newRow("keypad 0") << int(Qt::Key_0) << true << 82;
     QTest::newRow("keypad 8") << int(Qt::Key_8) << true << 91;
     QTest::newRow("keypad 9") << int(Qt::Key_9) << true << 92;
+    // With Num Lock off the keypad types navigation keys; each keeps its digit's place.
+    QTest::newRow("keypad Insert is keypad 0") << int(Qt::Key_Insert) << true << 82;
     QTest::newRow("keypad End is keypad 1") << int(Qt::Key_End) << true << 83;
+    QTest::newRow("keypad Down is keypad 2") << int(Qt::Key_Down) << true << 84;
+    QTest::newRow("keypad PageDown is keypad 3") << int(Qt::Key_PageDown) << true << 85;
+    QTest::newRow("keypad Left is keypad 4") << int(Qt::Key_Left) << true << 86;
+    QTest::newRow("keypad Clear is keypad 5") << int(Qt::Key_Clear) << true << 87;
+    QTest::newRow("keypad Right is keypad 6") << int(Qt::Key_Right) << true << 88;
+    QTest::newRow("keypad Home is keypad 7") << int(Qt::Key_Home) << true << 89;
     QTest::newRow("keypad Up is keypad 8") << int(Qt::Key_Up) << true << 91;
+    QTest::newRow("keypad PageUp is keypad 9") << int(Qt::Key_PageUp) << true << 92;
+    QTest::newRow("keypad Delete is keypad point") << int(Qt::Key_Delete) << true << 65;
     QTest::newRow("keypad *") << int(Qt::Key_Asterisk) << true << 67;
     QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << true << 76;
     QTest::newRow("keypad A is still A") << int(Qt::Key_A) << true << 0;

@@ -100,13 +100,17 @@ class NotificationCenterTest : public QObject {
     QCOMPARE(victimCalls, 0);
   }
 
+  // What the editor posts on the default centre reaches what the board registered
+  // there, and a centre of one's own is a different one.
   void theDefaultCentreIsShared() {
     QObject observer;
     int calls = 0;
     NotificationCenter::defaultCenter().addObserver(&observer, "refreshBtnMusic", [&] { ++calls; });
     NotificationCenter::defaultCenter().postNotificationName("refreshBtnMusic");
     QCOMPARE(calls, 1);
-    QCOMPARE(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
+    NotificationCenter other;
+    other.postNotificationName("refreshBtnMusic");
+    QCOMPARE(calls, 1);
   }
 };
 

@@ -124,6 +124,8 @@ class UserDefaultsTest : public QObject {
     QTest::newRow("true") << QByteArray("true") << 0.0f << 0L << true;
     QTest::newRow("TRUE") << QByteArray("TRUE") << 0.0f << 0L << true;
     QTest::newRow("false") << QByteArray("false") << 0.0f << 0L << false;
+    QTest::newRow("yes is only text") << QByteArray("yes") << 0.0f << 0L << false;
+    QTest::newRow("YES is only text") << QByteArray("YES") << 0.0f << 0L << false;
     QTest::newRow("text") << QByteArray("loud") << 0.0f << 0L << false;
     QTest::newRow("empty") << QByteArray("") << 0.0f << 0L << false;
     QTest::newRow("huge") << QByteArray("1e300") << std::numeric_limits<float>::infinity()
