@@ -3,14 +3,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <fstream>
 
 #include "board/KeyMonitor.h"
+#include "board/SoundButton.h"
 #include "editor/KeyNames.h"
 #include "editor/MB.h"
 #include "library/Caches.h"
@@ -68,8 +74,16 @@ ViewController::ViewController(QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  playingMarkTimer = new QTimer(this);
+  playingMarkTimer->setInterval(50);
+  connect(playingMarkTimer, &QTimer::timeout, this, [this] { updatePlayingMark(); });
+  geometrySaveTimer = new QTimer(this);
+  geometrySaveTimer->setSingleShot(true);
+  geometrySaveTimer->setInterval(300);
+  connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
   viewDidLoad();
+  restoreWindowGeometry();
 }
 
 ViewController::~ViewController() {
@@ -132,7 +146,7 @@ void ViewController::initClassMenu() {
 
 void ViewController::initMusicMenu() {
   for (int n = 1; n <= kButtonCount; ++n) {
-    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
+    QPushButton* button = soundButton(n);
     if (!button) continue;
     attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
                       musicMenuHasSeparatorBefore, kMusicTagBase + n,
@@ -154,6 +168,9 @@ void ViewController::setSliderVolumeValue(float value) {
 
 void ViewController::initVolume() {
   volume = UserDefaults::standardUserDefaults().floatForKey("volume");
+  // A hand-edited settings file may hold anything; the level and the label must agree.
+  if (!std::isfinite(volume)) volume = 0;
+  volume = std::clamp(volume, 0.0f, 100.0f);
   if (volume == 0) volume = 85;
   if (player) player->setVolume(volume / 100);
   const int whole = static_cast<int>(volume);
@@ -164,7 +181,7 @@ void ViewController::initVolume() {
 
 void ViewController::initHotkeyMode() {
   for (int n = 1; n <= kButtonCount; ++n) {
-    if (auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n)) {
+    if (auto* label = hotkeyLabel(n)) {
       QPalette palette = label->palette();
       palette.setColor(QPalette::WindowText, Qt::gray);
       label->setPalette(palette);
@@ -237,11 +254,22 @@ std::string ViewController::categoryQuerySql(const std::string& classId) {
 
 void ViewController::loadBtnMusic() {
   for (int n = 1; n <= kButtonCount; ++n) {
-    if (auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n)) button->setText(QString());
+    if (auto* button = soundButton(n)) {
+      button->setText(QString());
+      button->setMissingFile(QString());
+      button->clearPlaying();
+    }
   }
-  if (!db->open()) return;
+  if (!db->open()) {
+    showLibraryProblem(db->lastErrorMessage());
+    return;
+  }
   auto rs = db->executeQueryWithArgumentsInArray(categoryQuerySql(curClassId), {});
-  if (!rs) return;
+  if (!rs) {
+    showLibraryProblem(db->lastErrorMessage());
+    return;
+  }
+  showLibraryProblem(std::string());
 
   dicButtonId().clear();
   dicMusicSrc().clear();
@@ -249,17 +277,23 @@ void ViewController::loadBtnMusic() {
   dicHotkey().clear();
   const bool customLabels = radioCustomHotkey->isChecked();
   while (rs->next()) {
-    const int n = rs->intForColumn("buttonNo");
-    auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n);
-    if (!button) continue;  // a row off the grid has no button to show it
+    // Only a whole number 1-40 is a place on the grid; anything else (0, 41, -99, 3.5,
+    // a huge number, text) reaches no button, label or cache.
+    const long long number = rs->longLongIntForColumn("buttonNo");
+    if (number < 1 || number > kButtonCount || double(number) != rs->doubleForColumn("buttonNo"))
+      continue;
+    const int n = static_cast<int>(number);
+    SoundButton* button = soundButton(n);
+    if (!button) continue;
     std::string buttonId = rs->stringForColumn("buttonId").value_or("");
     std::string title = rs->stringForColumn("title").value_or("");
     std::string musicSrc = rs->stringForColumn("musicSrc").value_or("");
     std::string hotkey = rs->stringForColumn("hotkey").value_or("");
 
     button->setText(qs(title));
+    markMissingFile(n, musicSrc);
     if (customLabels) {
-      if (auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n)) label->setText(qs(hotkey));
+      if (auto* label = hotkeyLabel(n)) label->setText(qs(hotkey));
     }
     dicButtonId()[n] = std::move(buttonId);
     dicMusicSrc()[n] = std::move(musicSrc);
@@ -267,11 +301,46 @@ void ViewController::loadBtnMusic() {
     dicHotkey()[n] = std::move(hotkey);
   }
   rs->close();
+  updatePlayingMark();
+}
+
+void ViewController::showLibraryProblem(const std::string& reason) {
+  if (reason.empty()) {
+    ui->lblLibraryProblem->clear();
+    ui->lblLibraryProblem->hide();
+    return;
+  }
+  const QString text = QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
+  ui->lblLibraryProblem->setText(text);
+  ui->lblLibraryProblem->setToolTip(text);
+  ui->lblLibraryProblem->show();
+}
+
+QString ViewController::libraryProblem() const {
+  return ui->lblLibraryProblem->isHidden() ? QString() : ui->lblLibraryProblem->text();
+}
+
+// A sound that will not play is shown before the host needs it, not on air.
+void ViewController::markMissingFile(int n, const std::string& musicSrc) {
+  SoundButton* button = soundButton(n);
+  if (!button) return;
+  if (musicSrc.empty()) {
+    button->setMissingFile("没有音效文件");
+    return;
+  }
+  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc);
+  if (!FileManager::defaultManager().fileExistsAtPath(path) && musicSrc.front() == '/')
+    path = musicSrc;
+  if (!std::ifstream(path, std::ios::binary).good()) {
+    button->setMissingFile("找不到音效文件：" + qs(musicSrc));
+  } else {
+    button->setMissingFile(QString());
+  }
 }
 
 void ViewController::showHotkeyLabels() {
   for (int i = 1; i <= kButtonCount; ++i) {
-    auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + i);
+    auto* label = hotkeyLabel(i);
     if (!label) continue;
     if (radioDisableHotkey->isChecked()) {
       label->setText(QString());
@@ -314,6 +383,7 @@ void ViewController::btnMusicX_Click(QPushButton* sender) { playBtnMusic(sender)
 
 void ViewController::playBtnMusic(QPushButton* button) {
   const int n = button->property("tag").toInt() - kMusicTagBase;
+  if (!soundButton(n)) return;
   auto musicSrc = dicMusicSrc().find(n);
   if (musicSrc == dicMusicSrc().end() || musicSrc->second.empty()) return;
 
@@ -323,6 +393,7 @@ void ViewController::playBtnMusic(QPushButton* button) {
     if (player) player->stop();
     curButtonId.clear();
     btnStop->setEnabled(false);
+    updatePlayingMark();
     return;
   }
 
@@ -352,12 +423,14 @@ void ViewController::playBtnMusic(QPushButton* button) {
   player->prepareToPlay();
   player->play();
   btnStop->setEnabled(true);
+  startPlayingMark();
 }
 
 void ViewController::btnStopPlay_Click(QPushButton*) {
   if (player) player->stop();
   curButtonId.clear();
   btnStop->setEnabled(false);
+  updatePlayingMark();
 }
 
 void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finished, bool) {
@@ -367,6 +440,31 @@ void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finish
   }
   curButtonId.clear();
   btnStop->setEnabled(false);
+  updatePlayingMark();
+}
+
+void ViewController::startPlayingMark() {
+  updatePlayingMark();
+  playingMarkTimer->start();
+}
+
+void ViewController::updatePlayingMark() {
+  const bool playing = !curButtonId.empty() && player && player->isPlaying();
+  if (!playing) playingMarkTimer->stop();
+  for (int n = 1; n <= kButtonCount; ++n) {
+    SoundButton* button = soundButton(n);
+    if (!button) continue;
+    const auto id = dicButtonId().find(n);
+    if (playing && id != dicButtonId().end() && id->second == curButtonId) {
+      const double duration = player->duration();
+      double position = player->currentTime();
+      // A looping sound shows where it is within the loop.
+      if (duration > 0) position = std::fmod(position, duration);
+      button->setPlaying(position, duration);
+    } else {
+      button->clearPlaying();
+    }
+  }
 }
 
 void ViewController::chkLoop_Click(QCheckBox* sender) {
@@ -396,9 +494,9 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
   if (name.empty()) return true;
   const QString keyName = qs(name);
   for (int n = 1; n <= kButtonCount; ++n) {
-    auto* label = taggedAs<QLabel>(this, kHotkeyTagBase + n);
+    auto* label = hotkeyLabel(n);
     if (label && label->text() == keyName) {
-      if (auto* button = taggedAs<QPushButton>(this, kMusicTagBase + n)) playBtnMusic(button);
+      if (auto* button = soundButton(n)) playBtnMusic(button);
       return true;
     }
   }
@@ -449,4 +547,45 @@ void ViewController::btnSoundPath_Click(QPushButton*) {
 }
 void ViewController::btnBazaar_Click(QPushButton*) {
   Workspace::sharedWorkspace().openURL(bazaarURL());
+}
+
+// ---------------------------------------------------------------------------
+// Controls by number, window geometry
+
+SoundButton* ViewController::soundButton(int n) const {
+  if (n < 1 || n > kButtonCount) return nullptr;
+  return viewWithTag<SoundButton>(kMusicTagBase + n);
+}
+
+QLabel* ViewController::hotkeyLabel(int n) const {
+  if (n < 1 || n > kButtonCount) return nullptr;
+  return viewWithTag<QLabel>(kHotkeyTagBase + n);
+}
+
+void ViewController::restoreWindowGeometry() {
+  const auto stored = UserDefaults::standardUserDefaults().objectForKey("windowGeometry");
+  if (stored) restoreGeometry(QByteArray::fromBase64(stored->toString().toLatin1()));
+}
+
+void ViewController::saveWindowGeometry() {
+  if (!isWindow()) return;
+  UserDefaults::standardUserDefaults().setObjectForKey(
+      QString::fromLatin1(saveGeometry().toBase64()), "windowGeometry");
+}
+
+// Saved shortly after the host stops dragging, and when the window closes.
+void ViewController::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (isVisible()) geometrySaveTimer->start();
+}
+
+void ViewController::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (isVisible()) geometrySaveTimer->start();
+}
+
+void ViewController::closeEvent(QCloseEvent* event) {
+  geometrySaveTimer->stop();
+  saveWindowGeometry();
+  QWidget::closeEvent(event);
 }

@@ -25,6 +25,8 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QTimer;
+class SoundButton;
 
 namespace Ui {
 class BoardView;
@@ -94,6 +96,17 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
     return nullptr;
   }
 
+  // Sound button n (1-40) and its hotkey label; nullptr for any other number, so that
+  // no number read from the library can reach another control.
+  SoundButton* soundButton(int n) const;
+  QLabel* hotkeyLabel(int n) const;
+
+  // Marks the button of the sound playing (when the category shown holds it) with its
+  // progress; run about 20 times a second while a sound plays.
+  void updatePlayingMark();
+  // Why the library could not be shown, "" once it loaded.
+  QString libraryProblem() const;
+
   const std::string DEF_CLASSID = "00000000-0000-0000-0000-000000000001";
   static std::string classIdForCategory(int number);
 
@@ -113,6 +126,18 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   // What the layout wires by itself: the actions of the controls other than the
   // category and sound buttons.
   void connectLayoutActions();
+  void showLibraryProblem(const std::string& reason);
+  void markMissingFile(int n, const std::string& musicSrc);
+  void startPlayingMark();
+  void restoreWindowGeometry();
+  void saveWindowGeometry();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
   void setTitleColor(QPushButton* button, const QColor& color);
 
   std::unique_ptr<Ui::BoardView> ui;
@@ -128,6 +153,8 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   QCheckBox* chkLoop = nullptr;
   std::unique_ptr<AudioPlayer> player;
   std::unique_ptr<LibraryCommands> library;
+  QTimer* playingMarkTimer = nullptr;
+  QTimer* geometrySaveTimer = nullptr;
   float volume = 0;
   std::string curClassId;
   std::string curButtonId;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "board/SoundButton.h"
 #include "board/ViewController.h"
 #if __has_include("editor/EditMusicViewController.h")
 #include "editor/EditMusicViewController.h"
@@ -25,7 +26,6 @@
 namespace {
 
 constexpr int kMusicTagBase = 100;
-constexpr int kHotkeyTagBase = 200;
 constexpr int kButtonCount = 40;
 
 std::string q(const std::string& value) { return quotedSqlText(value); }
@@ -155,7 +155,7 @@ void LibraryCommands::addMusic(int tag) {
   dicButtonId()[n] = id;
   dicMusicSrc()[n] = sound.fileName;
   dicTitle()[n] = sound.title;
-  if (auto* button = board.viewWithTag<QPushButton>(tag)) {
+  if (auto* button = board.soundButton(tag - kMusicTagBase)) {
     button->setText(QString::fromStdString(sound.title));
   }
 
@@ -189,7 +189,7 @@ void LibraryCommands::addMusicBatch() {
     dicButtonId()[n] = id;
     dicMusicSrc()[n] = sound.fileName;
     dicTitle()[n] = sound.title;
-    if (auto* button = board.viewWithTag<QPushButton>(tag)) {
+    if (auto* button = board.soundButton(tag - kMusicTagBase)) {
       button->setText(QString::fromStdString(sound.title));
     }
     sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " +
@@ -212,7 +212,7 @@ void LibraryCommands::editMusic(int tag) {
   editor->presentAsModalWindow();
   const std::string shownPath =
       FileManager::defaultManager().fileExistsAtPath(*src) ? *src : soundPath() + *src;
-  auto* button = board.viewWithTag<QPushButton>(tag);
+  auto* button = board.soundButton(tag - kMusicTagBase);
   editor->lblButtonId->setText(QString::fromStdString(cached(dicButtonId(), n).value_or("")));
   editor->tfButtonNo->setText(QString::number(n));
   editor->tfMusicSrc->setText(QString::fromStdString(shownPath));
@@ -230,9 +230,9 @@ void LibraryCommands::deleteMusic(int tag) {
       std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*id) + "';";
   if (!board.database()->executeUpdateWithArgumentsInArray(sql, {})) return;
 
-  if (auto* button = board.viewWithTag<QPushButton>(tag)) button->setText(QString());
+  if (auto* button = board.soundButton(tag - kMusicTagBase)) button->setText(QString());
   if (board.customHotkeyRadio()->isChecked()) {
-    if (auto* label = board.viewWithTag<QLabel>(kHotkeyTagBase + n)) label->setText(QString());
+    if (auto* label = board.hotkeyLabel(n)) label->setText(QString());
   }
   dicButtonId().erase(n);
   dicMusicSrc().erase(n);

@@ -136,6 +136,12 @@ double AudioPlayer::duration() const {
   return seconds > 0.0 ? seconds : 0.0;
 }
 
+double AudioPlayer::currentTime() const {
+  if (!isPlaying()) return 0.0;
+  const double seconds = Mix_GetMusicPosition(_music);
+  return seconds > 0.0 ? seconds : 0.0;
+}
+
 void AudioPlayer::forgetTicket() {
   if (_ticket != 0) {
     pendingEnds().erase(_ticket);

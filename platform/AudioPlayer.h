@@ -64,6 +64,9 @@ class AudioPlayer {
   bool isPlaying() const;
   // Length of the sound in seconds (0 when the file does not tell).
   double duration() const;
+  // How far the sound has played, in seconds: 0 before it starts and after it was
+  // stopped or ended.
+  double currentTime() const;
   const std::string& path() const { return _path; }
 
  private:
