@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -632,6 +633,133 @@ bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
                                             std::optional<LiteError>* error) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, &values, nullptr,
                                                                     nullptr);
+}
+
+// --- Transactions, savepoints and checkpoints -------------------------------------
+
+bool LiteDatabase::beginTransaction() { return beginExclusiveTransaction(); }
+
+bool LiteDatabase::beginExclusiveTransaction() {
+  const bool b = executeUpdate("begin exclusive transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::beginDeferredTransaction() {
+  const bool b = executeUpdate("begin deferred transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::beginImmediateTransaction() {
+  const bool b = executeUpdate("begin immediate transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::commit() {
+  const bool b = executeUpdate("commit transaction");
+  if (b) _isInTransaction = false;
+  return b;
+}
+
+bool LiteDatabase::rollback() {
+  const bool b = executeUpdate("rollback transaction");
+  if (b) _isInTransaction = false;
+  return b;
+}
+
+namespace {
+
+// A savepoint name goes between single quotes in the SQL text; doubling its quotes
+// keeps a name like a'b one name instead of broken (or injected) SQL.
+std::string escapeSavePointName(const std::string& name) {
+  std::string escaped;
+  escaped.reserve(name.size());
+  for (char c : name) {
+    escaped += c;
+    if (c == '\'') escaped += '\'';
+  }
+  return escaped;
+}
+
+}  // namespace
+
+bool LiteDatabase::startSavePointWithNameError(const std::string& name,
+                                               std::optional<LiteError>* error) {
+  const std::string sql = "savepoint '" + escapeSavePointName(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::releaseSavePointWithNameError(const std::string& name,
+                                                 std::optional<LiteError>* error) {
+  const std::string sql = "release savepoint '" + escapeSavePointName(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::rollbackToSavePointWithNameError(const std::string& name,
+                                                    std::optional<LiteError>* error) {
+  const std::string sql = "rollback transaction to savepoint '" + escapeSavePointName(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+std::optional<LiteError> LiteDatabase::inSavePoint(
+    const std::function<void(bool* rollback)>& block) {
+  // Shared by every connection of the process, and connections may live on different
+  // threads: atomic, so that two savepoints never get the same number.
+  static std::atomic<unsigned long> savePointIdx{0};
+  const std::string name = format("dbSavePoint%lu", savePointIdx.fetch_add(1));
+
+  // The update core's guards (closed, busy) fail without an error object; a caller
+  // told "none" would take the failure for success, so name it with lastError.
+  const auto failure = [this](std::optional<LiteError>& err) { return err ? *err : lastError(); };
+
+  std::optional<LiteError> err;
+  if (!startSavePointWithNameError(name, &err)) return failure(err);
+
+  bool shouldRollback = false;
+  if (block) block(&shouldRollback);
+
+  std::optional<LiteError> lastFailure;
+  if (shouldRollback) {
+    err.reset();
+    if (!rollbackToSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  }
+  err.reset();
+  if (!releaseSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  return lastFailure;
+}
+
+bool LiteDatabase::checkpointNameLogFrameCountCheckpointCountError(
+    int checkpointMode, const std::optional<std::string>& name, int* logFrameCount,
+    int* checkpointCount, std::optional<LiteError>* error) {
+  // The engine must never see a missing handle, nor one left by a failed open.
+  if (!databaseExists()) {
+    if (error) *error = lastError();
+    return false;
+  }
+  const int err = sqlite3_wal_checkpoint_v2(_db, name ? name->c_str() : nullptr, checkpointMode,
+                                            logFrameCount, checkpointCount);
+  if (err != SQLITE_OK) {
+    if (error) *error = lastError();
+    if (_logsErrors) liteLog(lastErrorMessage());
+    if (_crashOnErrors) std::abort();
+    return false;
+  }
+  return true;
+}
+
+bool LiteDatabase::checkpointNameError(int checkpointMode, const std::optional<std::string>& name,
+                                       std::optional<LiteError>* error) {
+  return checkpointNameLogFrameCountCheckpointCountError(checkpointMode, name, nullptr, nullptr,
+                                                         error);
+}
+
+bool LiteDatabase::checkpointError(int checkpointMode, std::optional<LiteError>* error) {
+  return checkpointNameError(checkpointMode, std::nullopt, error);
 }
 
 // --- Batches -----------------------------------------------------------------------

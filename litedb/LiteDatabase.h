@@ -86,6 +86,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool isOpen() const { return _isOpen; }
   void setIsOpen(bool isOpen) { _isOpen = isOpen; }  // changes only the flag
   bool isInTransaction() const { return _isInTransaction; }
+  bool inTransaction() const { return _isInTransaction; }  // the older name
 
   // --- Errors and results of the last statement ------------------------------------
   // Without an engine handle these report SQLITE_MISUSE.
@@ -174,6 +175,37 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool executeStatements(const std::string& sql);
   bool executeStatementsWithResultBlock(const std::string& sql,
                                         const LiteExecuteStatementsCallbackBlock& block);
+
+  // --- Transactions, savepoints and checkpoints -------------------------------------
+  // The transaction flag follows only these operations: a transaction begun or ended
+  // by other SQL text is not seen. A failure leaves it as it was.
+  bool beginTransaction();  // exclusive, like beginExclusiveTransaction
+  bool beginExclusiveTransaction();
+  bool beginDeferredTransaction();
+  bool beginImmediateTransaction();
+  bool commit();
+  bool rollback();
+
+  // The name may hold any character; single quotes are doubled in the SQL text.
+  bool startSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  bool releaseSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  bool rollbackToSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  // Runs the block inside a savepoint named dbSavePoint<n> (n counts calls in this
+  // process); the block sets *rollback to undo its changes. The savepoint is released
+  // in every case. Returns the error of the failing start, or of the last failing
+  // rollback or release; none when everything succeeded.
+  std::optional<LiteError> inSavePoint(const std::function<void(bool* rollback)>& block);
+
+  // A write-ahead-log checkpoint (mode: SQLITE_CHECKPOINT_PASSIVE, _FULL, _RESTART or
+  // _TRUNCATE) of the named database, or of every attached one when the name is none.
+  // The counts, when given, receive the log's size in frames and the frames checkpointed.
+  bool checkpointNameLogFrameCountCheckpointCountError(int checkpointMode,
+                                                       const std::optional<std::string>& name,
+                                                       int* logFrameCount, int* checkpointCount,
+                                                       std::optional<LiteError>* error);
+  bool checkpointNameError(int checkpointMode, const std::optional<std::string>& name,
+                           std::optional<LiteError>* error);
+  bool checkpointError(int checkpointMode, std::optional<LiteError>* error);
 
   // --- Binding ---------------------------------------------------------------------
   // Binds one value at a 1-based parameter index. Text and bytes are copied by the
