@@ -376,6 +376,9 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
     sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
     if (*cached) (*cached)->reset();
     if (pStmt) return pStmt;
+    // A statement closed by its holder would be found first every time, and a fresh
+    // one stored beside it on each run; drop it so the cache cannot grow that way.
+    if (*cached) forgetCachedStatement(*cached);
     cached->reset();
   }
   sqlite3_stmt* pStmt = nullptr;
