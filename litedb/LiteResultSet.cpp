@@ -248,6 +248,10 @@ std::optional<std::span<const std::uint8_t>> LiteResultSet::dataNoCopyForColumn(
 std::optional<LiteDate> LiteResultSet::dateForColumnIndex(int columnIdx) const {
   sqlite3_stmt* pStmt = rowStatement(columnIdx);
   if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  if (_parentDB && _parentDB->hasDateFormatter()) {
+    const std::optional<std::string> text = stringForColumnIndex(columnIdx);
+    return text ? _parentDB->dateFromString(*text) : std::nullopt;
+  }
   return liteDateWithTimeIntervalSince1970(doubleForColumnIndex(columnIdx));
 }
 

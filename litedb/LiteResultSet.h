@@ -90,6 +90,8 @@ class LiteResultSet {
   // value is an empty span, NULL or out of range none.
   std::optional<std::span<const std::uint8_t>> dataNoCopyForColumnIndex(int columnIdx) const;
   std::optional<std::span<const std::uint8_t>> dataNoCopyForColumn(const std::string& columnName);
+  // Parsed from the column's text when the connection has a date formatter, else the
+  // column's number as seconds since 1970; none for NULL or text that does not parse.
   std::optional<LiteDate> dateForColumnIndex(int columnIdx) const;
   std::optional<LiteDate> dateForColumn(const std::string& columnName);
   bool columnIndexIsNull(int columnIdx) const;
