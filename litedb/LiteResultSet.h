@@ -19,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "litedb/LiteValue.h"
 
@@ -122,6 +123,8 @@ class LiteResultSet {
 
   sqlite3_stmt* statementWithCurrentRow() const;
   std::optional<std::map<std::string, int>> _columnNameToIndexMap;
+  // The same lower-cased names by index, for lookups without building a lower-cased copy.
+  std::vector<std::string> _lowercaseColumnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
   std::string _query;
   std::shared_ptr<LiteStatement> _statement;
