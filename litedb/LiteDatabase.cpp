@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -375,6 +376,9 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
     sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
     if (*cached) (*cached)->reset();
     if (pStmt) return pStmt;
+    // A statement closed by its holder would be found first every time, and a fresh
+    // one stored beside it on each run; drop it so the cache cannot grow that way.
+    if (*cached) forgetCachedStatement(*cached);
     cached->reset();
   }
   sqlite3_stmt* pStmt = nullptr;
@@ -634,6 +638,367 @@ bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
                                                                     nullptr);
 }
 
+// --- Format-string statements ---------------------------------------------------------
+
+namespace {
+
+// The text a %s value spells, or none when it is missing or not valid UTF-8.
+std::optional<std::string> textOfCString(const char* bytes) {
+  if (!bytes) return std::nullopt;
+  const std::string text(bytes);
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    char32_t cp = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+      cp = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      cp = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (i + extra >= text.size()) return std::nullopt;  // cut off by the end
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    i += extra + 1;
+  }
+  return text;
+}
+
+// "%c": one character, the int's low byte read as Latin-1; a NUL gives empty text.
+std::string textOfCharacter(int value) {
+  const auto c = static_cast<unsigned char>(value);
+  std::string text;
+  if (c == 0) return text;
+  if (c < 0x80) {
+    text += static_cast<char>(c);
+  } else {
+    text += static_cast<char>(0xC0 | (c >> 6));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return text;
+}
+
+using Kind = LiteFormatArgument::Kind;
+
+// Whether a value of kind `given` may be read where `wanted` is: the same kind, or the
+// other signedness of the same width, as C's va_arg would read it.
+bool fits(Kind given, Kind wanted) {
+  if (given == wanted) return true;
+  const auto width32 = [](Kind k) { return k == Kind::Int || k == Kind::UnsignedInt; };
+  const auto width64 = [](Kind k) { return k == Kind::Long || k == Kind::UnsignedLong; };
+  return (width32(given) && width32(wanted)) || (width64(given) && width64(wanted));
+}
+
+}  // namespace
+
+bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string& sql,
+                                                              const LiteFormatArgumentList& args,
+                                                              std::string& cleanedSQL,
+                                                              std::vector<LiteValue>& arguments) {
+  const std::size_t length = sql.size();
+  char last = '\0';
+  std::size_t nextArgument = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char current = sql[i];
+    if (last == '%') {
+      std::optional<LiteValue> arg;
+      std::string conversion(1, current);
+      // The kind of value this conversion takes, if any, and how to turn it into an argument.
+      std::optional<Kind> wanted;
+      std::function<std::optional<LiteValue>(const LiteFormatArgument&)> make;
+      switch (current) {
+        case '@':
+          wanted = Kind::Object;
+          make = [](const LiteFormatArgument& a) -> std::optional<LiteValue> {
+            if (a.objectValue().isAbsent()) return std::nullopt;
+            return a.objectValue();
+          };
+          break;
+        case 'c':
+          wanted = Kind::Int;
+          make = [](const LiteFormatArgument& a) {
+            return std::optional<LiteValue>(textOfCharacter(a.intValue()));
+          };
+          break;
+        case 's':
+          wanted = Kind::CString;
+          make = [](const LiteFormatArgument& a) -> std::optional<LiteValue> {
+            std::optional<std::string> text = textOfCString(a.cStringValue());
+            if (!text) return std::nullopt;
+            return LiteValue(std::move(*text));
+          };
+          break;
+        case 'd':
+        case 'D':
+        case 'i':
+          wanted = Kind::Int;
+          make = [](const LiteFormatArgument& a) { return std::optional<LiteValue>(a.intValue()); };
+          break;
+        case 'u':
+        case 'U':
+          wanted = Kind::UnsignedInt;
+          make = [](const LiteFormatArgument& a) {
+            return std::optional<LiteValue>(a.unsignedIntValue());
+          };
+          break;
+        case 'h':
+          if (i + 1 < length && sql[i + 1] == 'i') {
+            ++i;
+            conversion = "hi";
+            wanted = Kind::Int;
+            make = [](const LiteFormatArgument& a) {
+              return std::optional<LiteValue>(static_cast<short>(a.intValue()));
+            };
+          } else if (i + 1 < length && sql[i + 1] == 'u') {
+            ++i;
+            conversion = "hu";
+            wanted = Kind::UnsignedInt;
+            make = [](const LiteFormatArgument& a) {
+              return std::optional<LiteValue>(static_cast<unsigned short>(a.unsignedIntValue()));
+            };
+          }
+          break;
+        case 'q':
+          if (i + 1 < length && (sql[i + 1] == 'i' || sql[i + 1] == 'u')) {
+            const bool isUnsigned = sql[i + 1] == 'u';
+            ++i;
+            conversion = isUnsigned ? "qu" : "qi";
+            wanted = isUnsigned ? Kind::UnsignedLong : Kind::Long;
+            make = [isUnsigned](const LiteFormatArgument& a) {
+              return std::optional<LiteValue>(
+                  isUnsigned ? LiteValue(static_cast<unsigned long long>(a.unsignedLongValue()))
+                             : LiteValue(static_cast<long long>(a.longValue())));
+            };
+          }
+          break;
+        case 'l':
+          if (i + 1 < length && (sql[i + 1] == 'd' || sql[i + 1] == 'u')) {
+            const bool isUnsigned = sql[i + 1] == 'u';
+            ++i;
+            conversion = isUnsigned ? "lu" : "ld";
+            wanted = isUnsigned ? Kind::UnsignedLong : Kind::Long;
+            make = [isUnsigned](const LiteFormatArgument& a) {
+              return std::optional<LiteValue>(
+                  isUnsigned ? LiteValue(static_cast<unsigned long>(a.unsignedLongValue()))
+                             : LiteValue(static_cast<long>(a.longValue())));
+            };
+          } else if (i + 1 < length && sql[i + 1] == 'l') {
+            // "ll": the second l is skipped whether or not d or u follows.
+            ++i;
+            if (i + 1 < length && (sql[i + 1] == 'd' || sql[i + 1] == 'u')) {
+              const bool isUnsigned = sql[i + 1] == 'u';
+              ++i;
+              conversion = isUnsigned ? "llu" : "lld";
+              wanted = isUnsigned ? Kind::UnsignedLong : Kind::Long;
+              make = [isUnsigned](const LiteFormatArgument& a) {
+                return std::optional<LiteValue>(
+                    isUnsigned ? LiteValue(static_cast<unsigned long long>(a.unsignedLongValue()))
+                               : LiteValue(static_cast<long long>(a.longValue())));
+              };
+            }
+          }
+          break;
+        case 'f':
+          wanted = Kind::Double;
+          make = [](const LiteFormatArgument& a) {
+            return std::optional<LiteValue>(a.doubleValue());
+          };
+          break;
+        case 'g':
+          wanted = Kind::Double;
+          make = [](const LiteFormatArgument& a) {
+            return std::optional<LiteValue>(static_cast<float>(a.doubleValue()));
+          };
+          break;
+        default:
+          break;
+      }
+
+      if (wanted) {
+        // Never read past the list, nor a value as a kind it is not.
+        if (nextArgument >= args.size()) {
+          liteLog(
+              format("Error: the format's %%%s needs argument %zu, but only %zu were given "
+                     "(%s)",
+                     conversion.c_str(), nextArgument + 1, args.size(), sql.c_str()));
+          return false;
+        }
+        const LiteFormatArgument& given = args[nextArgument++];
+        if (!fits(given.kind(), *wanted)) {
+          liteLog(format("Error: the format's %%%s takes %s, but argument %zu is %s (%s)",
+                         conversion.c_str(), LiteFormatArgument::kindName(*wanted), nextArgument,
+                         LiteFormatArgument::kindName(given.kind()), sql.c_str()));
+          return false;
+        }
+        arg = make(given);
+      }
+
+      if (arg) {
+        cleanedSQL += '?';
+        arguments.push_back(std::move(*arg));
+      } else if (current == '@') {
+        cleanedSQL += "NULL";
+      } else if (current != '\0') {
+        cleanedSQL += current;
+      }
+    } else if (current != '%') {
+      cleanedSQL += current;
+    }
+    last = current;
+  }
+  return true;
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithFormatList(
+    const std::string& format, const LiteFormatArgumentList& args) {
+  std::string sql;
+  sql.reserve(format.size());
+  std::vector<LiteValue> arguments;
+  if (!extractSQLArgumentsListIntoStringArguments(format, args, sql, arguments)) return nullptr;
+  return executeQueryWithArgumentsInArray(sql, arguments);
+}
+
+bool LiteDatabase::executeUpdateWithFormatList(const std::string& format,
+                                               const LiteFormatArgumentList& args) {
+  std::string sql;
+  sql.reserve(format.size());
+  std::vector<LiteValue> arguments;
+  if (!extractSQLArgumentsListIntoStringArguments(format, args, sql, arguments)) return false;
+  return executeUpdateWithArgumentsInArray(sql, arguments);
+}
+
+// --- Transactions, savepoints and checkpoints -------------------------------------
+
+bool LiteDatabase::beginTransaction() { return beginExclusiveTransaction(); }
+
+bool LiteDatabase::beginExclusiveTransaction() {
+  const bool b = executeUpdate("begin exclusive transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::beginDeferredTransaction() {
+  const bool b = executeUpdate("begin deferred transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::beginImmediateTransaction() {
+  const bool b = executeUpdate("begin immediate transaction");
+  if (b) _isInTransaction = true;
+  return b;
+}
+
+bool LiteDatabase::commit() {
+  const bool b = executeUpdate("commit transaction");
+  if (b) _isInTransaction = false;
+  return b;
+}
+
+bool LiteDatabase::rollback() {
+  const bool b = executeUpdate("rollback transaction");
+  if (b) _isInTransaction = false;
+  return b;
+}
+
+// A savepoint name goes between single quotes in the SQL text; doubling its quotes
+// keeps a name like a'b one name instead of broken (or injected) SQL.
+using litedb_internal::escapeQuotes;
+
+bool LiteDatabase::startSavePointWithNameError(const std::string& name,
+                                               std::optional<LiteError>* error) {
+  const std::string sql = "savepoint '" + escapeQuotes(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::releaseSavePointWithNameError(const std::string& name,
+                                                 std::optional<LiteError>* error) {
+  const std::string sql = "release savepoint '" + escapeQuotes(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+bool LiteDatabase::rollbackToSavePointWithNameError(const std::string& name,
+                                                    std::optional<LiteError>* error) {
+  const std::string sql = "rollback transaction to savepoint '" + escapeQuotes(name) + "';";
+  return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
+                                                                    nullptr);
+}
+
+std::optional<LiteError> LiteDatabase::inSavePoint(
+    const std::function<void(bool* rollback)>& block) {
+  // Shared by every connection of the process, and connections may live on different
+  // threads: atomic, so that two savepoints never get the same number.
+  static std::atomic<unsigned long> savePointIdx{0};
+  const std::string name = format("dbSavePoint%lu", savePointIdx.fetch_add(1));
+
+  // The update core's guards (closed, busy) fail without an error object; a caller
+  // told "none" would take the failure for success, so name it with lastError.
+  const auto failure = [this](std::optional<LiteError>& err) { return err ? *err : lastError(); };
+
+  std::optional<LiteError> err;
+  if (!startSavePointWithNameError(name, &err)) return failure(err);
+
+  bool shouldRollback = false;
+  if (block) block(&shouldRollback);
+
+  std::optional<LiteError> lastFailure;
+  if (shouldRollback) {
+    err.reset();
+    if (!rollbackToSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  }
+  err.reset();
+  if (!releaseSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  return lastFailure;
+}
+
+bool LiteDatabase::checkpointNameLogFrameCountCheckpointCountError(
+    int checkpointMode, const std::optional<std::string>& name, int* logFrameCount,
+    int* checkpointCount, std::optional<LiteError>* error) {
+  // The engine must never see a missing handle, nor one left by a failed open.
+  if (!databaseExists()) {
+    if (error) *error = lastError();
+    return false;
+  }
+  const int err = sqlite3_wal_checkpoint_v2(_db, name ? name->c_str() : nullptr, checkpointMode,
+                                            logFrameCount, checkpointCount);
+  if (err != SQLITE_OK) {
+    if (error) *error = lastError();
+    if (_logsErrors) liteLog(lastErrorMessage());
+    if (_crashOnErrors) std::abort();
+    return false;
+  }
+  return true;
+}
+
+bool LiteDatabase::checkpointNameError(int checkpointMode, const std::optional<std::string>& name,
+                                       std::optional<LiteError>* error) {
+  return checkpointNameLogFrameCountCheckpointCountError(checkpointMode, name, nullptr, nullptr,
+                                                         error);
+}
+
+bool LiteDatabase::checkpointError(int checkpointMode, std::optional<LiteError>* error) {
+  return checkpointNameError(checkpointMode, std::nullopt, error);
+}
+
 // --- Batches -----------------------------------------------------------------------
 
 namespace {
@@ -697,7 +1062,11 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       return;
     }
     case LiteValue::Kind::Date:
-      sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date()));
+      if (_dateFormat) {
+        bindText(pStmt, idx, _dateFormat->stringFromDate(*obj.date()));
+      } else {
+        sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date()));
+      }
       return;
     case LiteValue::Kind::Number:
       switch (obj.typeCode()) {

@@ -26,12 +26,17 @@
 #include <string>
 #include <vector>
 
+#include "litedb/LiteDatabaseAdditions.h"
+#include "litedb/LiteDateFormatter.h"
+#include "litedb/LiteFormatArgument.h"
 #include "litedb/LiteResultSet.h"
 #include "litedb/LiteStatement.h"
 #include "litedb/LiteValue.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_context;
+struct sqlite3_value;
 
 // The values of a variable argument list, in order; the cores take as many of them
 // as the statement has parameters.
@@ -86,6 +91,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool isOpen() const { return _isOpen; }
   void setIsOpen(bool isOpen) { _isOpen = isOpen; }  // changes only the flag
   bool isInTransaction() const { return _isInTransaction; }
+  bool inTransaction() const { return _isInTransaction; }  // the older name
 
   // --- Errors and results of the last statement ------------------------------------
   // Without an engine handle these report SQLITE_MISUSE.
@@ -168,12 +174,189 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
     return executeUpdateWithErrorAndBindings(sql, error, std::forward<Args>(args)...);
   }
 
+  // --- Format-string statements ---------------------------------------------------
+  // printf-style: every conversion (%d, %@, %s, %ld, ...) becomes a "?" parameter and
+  // its value a bound argument; values are never pasted into the SQL text. A value
+  // whose kind does not fit its conversion, or a list that runs out, is logged and the
+  // statement is not run (none / false). Values beyond the last conversion are ignored.
+  template <class... Args>
+  std::shared_ptr<LiteResultSet> executeQueryWithFormat(const std::string& format, Args&&... args) {
+    return executeQueryWithFormatList(
+        format, LiteFormatArgumentList{LiteFormatArgument(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  bool executeUpdateWithFormat(const std::string& format, Args&&... args) {
+    return executeUpdateWithFormatList(
+        format, LiteFormatArgumentList{LiteFormatArgument(std::forward<Args>(args))...});
+  }
+  std::shared_ptr<LiteResultSet> executeQueryWithFormatList(const std::string& format,
+                                                            const LiteFormatArgumentList& args);
+  bool executeUpdateWithFormatList(const std::string& format, const LiteFormatArgumentList& args);
+  // The rewriting step. Appends to cleanedSQL and arguments; false (after a log line)
+  // when the list does not supply a fitting value for every conversion that takes one.
+  bool extractSQLArgumentsListIntoStringArguments(const std::string& sql,
+                                                  const LiteFormatArgumentList& args,
+                                                  std::string& cleanedSQL,
+                                                  std::vector<LiteValue>& arguments);
+
   // --- Batches ---------------------------------------------------------------------
   // Runs every statement of the text in turn and stops at the first failure; the
   // statements already run stay applied.
   bool executeStatements(const std::string& sql);
   bool executeStatementsWithResultBlock(const std::string& sql,
                                         const LiteExecuteStatementsCallbackBlock& block);
+
+  // --- Transactions, savepoints and checkpoints -------------------------------------
+  // The transaction flag follows only these operations: a transaction begun or ended
+  // by other SQL text is not seen. A failure leaves it as it was.
+  bool beginTransaction();  // exclusive, like beginExclusiveTransaction
+  bool beginExclusiveTransaction();
+  bool beginDeferredTransaction();
+  bool beginImmediateTransaction();
+  bool commit();
+  bool rollback();
+
+  // The name may hold any character; single quotes are doubled in the SQL text.
+  bool startSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  bool releaseSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  bool rollbackToSavePointWithNameError(const std::string& name, std::optional<LiteError>* error);
+  // Runs the block inside a savepoint named dbSavePoint<n> (n counts calls in this
+  // process); the block sets *rollback to undo its changes. The savepoint is released
+  // in every case. Returns the error of the failing start, or of the last failing
+  // rollback or release; none when everything succeeded.
+  std::optional<LiteError> inSavePoint(const std::function<void(bool* rollback)>& block);
+
+  // A write-ahead-log checkpoint (mode: SQLITE_CHECKPOINT_PASSIVE, _FULL, _RESTART or
+  // _TRUNCATE) of the named database, or of every attached one when the name is none.
+  // The counts, when given, receive the log's size in frames and the frames checkpointed.
+  bool checkpointNameLogFrameCountCheckpointCountError(int checkpointMode,
+                                                       const std::optional<std::string>& name,
+                                                       int* logFrameCount, int* checkpointCount,
+                                                       std::optional<LiteError>* error);
+  bool checkpointNameError(int checkpointMode, const std::optional<std::string>& name,
+                           std::optional<LiteError>* error);
+  bool checkpointError(int checkpointMode, std::optional<LiteError>* error);
+
+  // --- Single-value queries ---------------------------------------------------------
+  // The first column of the first row, or the default (none, 0, false) when there is
+  // no row or the query fails: the two cannot be told apart. Arguments bind as for
+  // executeQuery; too few are reported by the query core like any bind-count mismatch.
+  template <class... Args>
+  std::optional<std::string> stringForQuery(const std::string& sql, Args&&... args) {
+    return stringForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  int intForQuery(const std::string& sql, Args&&... args) {
+    return intForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  std::int64_t longForQuery(const std::string& sql, Args&&... args) {
+    return longForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  bool boolForQuery(const std::string& sql, Args&&... args) {
+    return boolForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  double doubleForQuery(const std::string& sql, Args&&... args) {
+    return doubleForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  std::optional<LiteData> dataForQuery(const std::string& sql, Args&&... args) {
+    return dataForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  template <class... Args>
+  std::optional<LiteDate> dateForQuery(const std::string& sql, Args&&... args) {
+    return dateForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
+  }
+  std::optional<std::string> stringForQueryWithVAList(const std::string& sql,
+                                                      const LiteVAList& args);
+  int intForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  std::int64_t longForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  bool boolForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  double doubleForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  std::optional<LiteData> dataForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  std::optional<LiteDate> dateForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+
+  // --- Schema and pragmas ------------------------------------------------------------
+  // Names compare without regard to ASCII letter case, as the engine compares them.
+  // tableExists looks at the main database's tables only, not at temporary ones.
+  bool tableExists(const std::string& tableName);
+  std::shared_ptr<LiteResultSet> getSchema();
+  std::shared_ptr<LiteResultSet> getTableSchema(const std::string& tableName);
+  bool columnExistsInTableWithName(const std::string& columnName, const std::string& tableName);
+  bool columnExistsColumnName(const std::string& tableName, const std::string& columnName);
+
+  std::uint32_t applicationID();
+  void setApplicationID(std::uint32_t appID);
+  // The id's four bytes, most significant first, when each is a printable ASCII
+  // character; otherwise "" (use applicationID for such ids).
+  std::string applicationIDString();
+  // Stores the text's first four characters (Latin-1 code points; others as "?"),
+  // padded with spaces; logs when the text is not exactly four characters long.
+  void setApplicationIDString(const std::string& string);
+  std::uint32_t userVersion();
+  void setUserVersion(std::uint32_t version);
+
+  // Compiles the first statement of the text without running it. A closed connection
+  // gives false (and an error, code SQLITE_MISUSE).
+  bool validateSQLError(const std::string& sql, std::optional<LiteError>* error);
+
+  // --- Custom SQL functions -----------------------------------------------------------
+  // Registers a scalar function on the open engine handle (arguments: its number of
+  // arguments, -1 for any). The connection keeps the block for its lifetime. Functions
+  // belong to the handle: register them again after close and open. Does nothing on a
+  // connection that is not open.
+  void makeFunctionNamedArgumentsBlock(const std::string& name, int arguments,
+                                       LiteSQLiteFunctionBlock block);
+  void makeFunctionNamedMaximumArgumentsWithBlock(const std::string& name, int maximumArguments,
+                                                  LiteSQLiteFunctionBlock block);
+  // Reading a function's arguments.
+  static int valueType(sqlite3_value* value);
+  static int valueInt(sqlite3_value* value);
+  static std::int64_t valueLong(sqlite3_value* value);
+  static double valueDouble(sqlite3_value* value);
+  static std::optional<LiteData> valueData(sqlite3_value* value);       // none for NULL and empty
+  static std::optional<std::string> valueString(sqlite3_value* value);  // none for NULL
+  // Setting a function's result (the engine copies text and bytes).
+  static void resultNullInContext(sqlite3_context* context);
+  static void resultIntContext(int value, sqlite3_context* context);
+  static void resultLongContext(std::int64_t value, sqlite3_context* context);
+  static void resultDoubleContext(double value, sqlite3_context* context);
+  static void resultDataContext(const LiteData& data, sqlite3_context* context);
+  static void resultStringContext(const std::string& value, sqlite3_context* context);
+  static void resultErrorContext(const std::string& error, sqlite3_context* context);
+  static void resultErrorCodeContext(int errorCode, sqlite3_context* context);
+  static void resultErrorNoMemoryInContext(sqlite3_context* context);
+  static void resultErrorTooBigInContext(sqlite3_context* context);
+
+  // --- Dates stored as text -----------------------------------------------------------
+  // A formatter for the pattern in GMT and the "en_US" locale; none when ICU cannot
+  // make one.
+  static std::shared_ptr<LiteDateFormatter> storeableDateFormat(const std::string& format);
+  // With a formatter, dates bind as its text and date columns are parsed from text;
+  // without one (the default) they are seconds since 1970 as a real.
+  void setDateFormat(std::shared_ptr<LiteDateFormatter> format) { _dateFormat = std::move(format); }
+  const std::shared_ptr<LiteDateFormatter>& dateFormat() const { return _dateFormat; }
+  bool hasDateFormatter() const { return _dateFormat != nullptr; }
+  std::optional<LiteDate> dateFromString(const std::string& s) const;
+  std::optional<std::string> stringFromDate(const LiteDate& date) const;
+
+  // --- Keys: this build has no encrypted databases; all return false. ------------------
+  bool setKey(const std::string& key);
+  bool setKeyWithData(const LiteData& keyData);
+  bool rekey(const std::string& key);
+  bool rekeyWithData(const LiteData& keyData);
+
+  // --- Versions and health ------------------------------------------------------------
+  static std::string LiteDBUserVersion();  // "2.7.5"
+  static int LiteDBVersion();              // the same as a hexadecimal number: 0x275
+  static std::string sqliteLibVersion();
+  static bool isSQLiteThreadSafe();
+  bool goodConnection();
+  // Retired: they only log, pointing at maxBusyRetryTimeInterval.
+  int busyRetryTimeout();
+  void setBusyRetryTimeout(int timeout);
 
   // --- Binding ---------------------------------------------------------------------
   // Binds one value at a 1-based parameter index. Text and bytes are copied by the
@@ -202,6 +385,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool _isInTransaction = false;
   double _maxBusyRetryTimeInterval = 2.0;
   std::optional<LiteStatementCache> _cachedStatements;
+  // The blocks of the registered SQL functions; the engine holds pointers to them.
+  std::vector<std::unique_ptr<LiteSQLiteFunctionBlock>> _openFunctions;
+  std::shared_ptr<LiteDateFormatter> _dateFormat;
   std::optional<std::string> _databasePath;
   // Shared with the statements prepared on the current engine handle.
   std::shared_ptr<LiteEngineHandleState> _engineHandleState;

@@ -136,3 +136,25 @@ std::string lowercase(const std::string& text) {
 }
 
 }  // namespace litedb_internal
+
+namespace litedb_internal {
+
+std::string asciiLowercase(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string escapeQuotes(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    escaped += c;
+    if (c == '\'') escaped += '\'';
+  }
+  return escaped;
+}
+
+}  // namespace litedb_internal

@@ -19,3 +19,13 @@ namespace litedb_internal {
 std::string lowercase(const std::string& text);
 
 }  // namespace litedb_internal
+
+namespace litedb_internal {
+
+// Lower-cases only the ASCII letters, as the engine does when it compares names.
+std::string asciiLowercase(const std::string& text);
+
+// Doubles every single quote, for text written between single quotes in SQL.
+std::string escapeQuotes(const std::string& text);
+
+}  // namespace litedb_internal

@@ -97,20 +97,56 @@ const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
       const char* name = sqlite3_column_name(pStmt, columnIdx);
       if (!name) continue;
       // Later columns win, so a duplicated name means its last column.
-      (*_columnNameToIndexMap)[litedb_internal::lowercase(name)] = columnIdx;
+      std::string lowerName = litedb_internal::lowercase(name);
+      (*_columnNameToIndexMap)[lowerName] = columnIdx;
+      _lowercaseColumnNames.resize(static_cast<std::size_t>(columnIdx) + 1);
+      _lowercaseColumnNames[static_cast<std::size_t>(columnIdx)] = std::move(lowerName);
     }
   }
   return *_columnNameToIndexMap;
 }
 
+namespace {
+
+// Whether `name`, lower-cased in ASCII, is `lowerKey`. Only for ASCII names, whose
+// full lower-casing is the ASCII one.
+bool isLowercaseOf(const std::string& lowerKey, const std::string& name) {
+  if (lowerKey.size() != name.size()) return false;
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    char c = name[k];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowerKey[k]) return false;
+  }
+  return true;
+}
+
+bool isASCII(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int LiteResultSet::columnIndexForName(const std::string& columnName) {
-  const std::string lowerName = litedb_internal::lowercase(columnName);
   // A closed result set has no columns, whatever the map remembers.
   if (_statement && _statement->statement()) {
     const std::map<std::string, int>& map = columnNameToIndexMap();
-    const auto found = map.find(lowerName);
-    if (found != map.end()) return found->second;
+    // Every by-name getter comes through here, once per column per row: for the usual
+    // short ASCII names and few columns, compare in place rather than build a
+    // lower-cased copy and search the map. Later columns win, as in the map.
+    constexpr std::size_t kScanLimit = 16;
+    if (_lowercaseColumnNames.size() <= kScanLimit && isASCII(columnName)) {
+      for (std::size_t i = _lowercaseColumnNames.size(); i-- > 0;) {
+        if (isLowercaseOf(_lowercaseColumnNames[i], columnName)) return static_cast<int>(i);
+      }
+    } else {
+      const auto found = map.find(litedb_internal::lowercase(columnName));
+      if (found != map.end()) return found->second;
+    }
   }
+  const std::string lowerName = litedb_internal::lowercase(columnName);
   liteLog("Warning: I could not find the column named '" + lowerName + "'.");
   return -1;
 }
@@ -248,6 +284,10 @@ std::optional<std::span<const std::uint8_t>> LiteResultSet::dataNoCopyForColumn(
 std::optional<LiteDate> LiteResultSet::dateForColumnIndex(int columnIdx) const {
   sqlite3_stmt* pStmt = rowStatement(columnIdx);
   if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return std::nullopt;
+  if (_parentDB && _parentDB->hasDateFormatter()) {
+    const std::optional<std::string> text = stringForColumnIndex(columnIdx);
+    return text ? _parentDB->dateFromString(*text) : std::nullopt;
+  }
   return liteDateWithTimeIntervalSince1970(doubleForColumnIndex(columnIdx));
 }
 

@@ -19,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "litedb/LiteValue.h"
 
@@ -90,6 +91,8 @@ class LiteResultSet {
   // value is an empty span, NULL or out of range none.
   std::optional<std::span<const std::uint8_t>> dataNoCopyForColumnIndex(int columnIdx) const;
   std::optional<std::span<const std::uint8_t>> dataNoCopyForColumn(const std::string& columnName);
+  // Parsed from the column's text when the connection has a date formatter, else the
+  // column's number as seconds since 1970; none for NULL or text that does not parse.
   std::optional<LiteDate> dateForColumnIndex(int columnIdx) const;
   std::optional<LiteDate> dateForColumn(const std::string& columnName);
   bool columnIndexIsNull(int columnIdx) const;
@@ -120,6 +123,8 @@ class LiteResultSet {
 
   sqlite3_stmt* statementWithCurrentRow() const;
   std::optional<std::map<std::string, int>> _columnNameToIndexMap;
+  // The same lower-cased names by index, for lookups without building a lower-cased copy.
+  std::vector<std::string> _lowercaseColumnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
   std::string _query;
   std::shared_ptr<LiteStatement> _statement;

@@ -1,0 +1,197 @@
+// The statement cache: reuse of idle statements by the query and update cores.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "LiteTestSupport.h"
+#include "litedb/LiteDatabase.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class StatementCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements("create table t(a); insert into t values (1), (2), (3)"));
+    db->setShouldCacheStatements(true);
+  }
+  const std::vector<std::shared_ptr<LiteStatement>>& cached(const std::string& sql) {
+    static const std::vector<std::shared_ptr<LiteStatement>> none;
+    const auto found = db->cachedStatements()->find(sql);
+    return found == db->cachedStatements()->end() ? none : found->second;
+  }
+  // How many engine statements the connection holds right now.
+  int engineStatements() {
+    int count = 0;
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db->sqliteHandle(), nullptr); s;
+         s = sqlite3_next_stmt(db->sqliteHandle(), s)) {
+      ++count;
+    }
+    return count;
+  }
+
+  ScratchDir dir;
+  std::shared_ptr<LiteDatabase> db;
+  LogCapture log;
+};
+
+}  // namespace
+
+TEST_F(StatementCacheTest, ARepeatedQueryReusesItsIdleStatement) {
+  sqlite3_stmt* first = nullptr;
+  for (int i = 0; i < 2; ++i) {
+    auto rs = db->executeQuery("select a from t where a > ?", i);
+    ASSERT_TRUE(rs);
+    if (!first) first = rs->statement()->statement();
+    EXPECT_EQ(rs->statement()->statement(), first);  // not prepared again
+    EXPECT_TRUE(rs->statement()->inUse());
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->intForColumnIndex(0), i + 1);  // the new argument, not the old one
+    rs->close();
+  }
+  ASSERT_EQ(cached("select a from t where a > ?").size(), 1u);
+  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 2);
+  EXPECT_FALSE(cached("select a from t where a > ?").front()->inUse());
+  EXPECT_EQ(engineStatements(), 1);
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+TEST_F(StatementCacheTest, UpdatesReuseTheirStatementWithoutMarkingItInUse) {
+  for (int i = 10; i < 13; ++i) ASSERT_TRUE(db->executeUpdate("insert into t values (?)", i));
+  ASSERT_EQ(cached("insert into t values (?)").size(), 1u);
+  const std::shared_ptr<LiteStatement>& statement = cached("insert into t values (?)").front();
+  EXPECT_EQ(statement->useCount(), 3);
+  EXPECT_FALSE(statement->inUse());
+  EXPECT_EQ(statement->query(), "insert into t values (?)");
+  EXPECT_THAT(statement->description(), ::testing::StartsWith("<LiteStatement: 0x"));
+  EXPECT_THAT(statement->description(),
+              ::testing::EndsWith("> 3 hit(s) for query insert into t values (?)"));
+  EXPECT_EQ(engineScalar(*db, "select group_concat(a) from t"), "1,2,3,10,11,12");
+
+  // A failed step leaves the statement cached, reset and ready for the next run.
+  ASSERT_TRUE(db->executeStatements("create unique index u on t(a)"));
+  EXPECT_FALSE(db->executeUpdate("insert into t values (?)", 10));
+  EXPECT_TRUE(db->executeUpdate("insert into t values (?)", 13));
+  EXPECT_EQ(cached("insert into t values (?)").size(), 1u);
+  log.take();
+}
+
+TEST_F(StatementCacheTest, OverlappingResultSetsUseTwoStatements) {
+  auto first = db->executeQuery("select a from t");
+  auto second = db->executeQuery("select a from t");
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->statement(), second->statement());
+  // Both read their own rows, interleaved.
+  ASSERT_TRUE(first->next());
+  ASSERT_TRUE(first->next());
+  ASSERT_TRUE(second->next());
+  EXPECT_EQ(first->intForColumnIndex(0), 2);
+  EXPECT_EQ(second->intForColumnIndex(0), 1);
+  const std::shared_ptr<LiteStatement> firstStatement = first->statement();
+  first->close();
+  second->close();
+  ASSERT_EQ(cached("select a from t").size(), 2u);
+  EXPECT_FALSE(cached("select a from t")[0]->inUse());
+  EXPECT_FALSE(cached("select a from t")[1]->inUse());
+  // The next run takes the first idle one, in the order they were stored.
+  auto third = db->executeQuery("select a from t");
+  EXPECT_EQ(third->statement(), firstStatement);
+  EXPECT_EQ(cached("select a from t").size(), 2u);
+}
+
+TEST_F(StatementCacheTest, TextsAreComparedExactly) {
+  for (const char* sql : {"select a from t", "SELECT a FROM t", "select  a from t"}) {
+    auto rs = db->executeQuery(sql);
+    ASSERT_TRUE(rs && rs->next());
+  }
+  EXPECT_EQ(db->cachedStatements()->size(), 3u);
+}
+
+TEST_F(StatementCacheTest, SwitchingOnAgainKeepsAndOffDropsTheStatements) {
+  ASSERT_TRUE(db->executeUpdate("insert into t values (4)"));
+  db->setShouldCacheStatements(true);
+  EXPECT_EQ(cached("insert into t values (4)").size(), 1u);
+  db->setShouldCacheStatements(false);
+  EXPECT_FALSE(db->cachedStatements());
+  EXPECT_EQ(engineStatements(), 0);
+  // Off: nothing is kept.
+  ASSERT_TRUE(db->executeUpdate("insert into t values (5)"));
+  EXPECT_FALSE(db->cachedStatements());
+  db->setShouldCacheStatements(true);
+  ASSERT_TRUE(db->cachedStatements());
+  EXPECT_TRUE(db->cachedStatements()->empty());
+}
+
+TEST_F(StatementCacheTest, SwitchingOffUnderAnOpenResultSetLetsItFinish) {
+  auto rs = db->executeQuery("select a from t");
+  ASSERT_TRUE(rs && rs->next());
+  std::weak_ptr<LiteStatement> statement = rs->statement();
+  db->setShouldCacheStatements(false);
+  EXPECT_FALSE(statement.expired());  // the result set still holds it
+  int sum = rs->intForColumnIndex(0);
+  while (rs->next()) sum += rs->intForColumnIndex(0);
+  EXPECT_EQ(sum, 6);
+  // Reaching the end closed the result set, which finalised its statement.
+  EXPECT_TRUE(statement.expired());
+  EXPECT_EQ(engineStatements(), 0);
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+TEST_F(StatementCacheTest, ClearingUnderAnOpenResultSetEndsItAtItsNextStep) {
+  auto rs = db->executeQuery("select a from t");
+  ASSERT_TRUE(rs && rs->next());
+  db->clearCachedStatements();
+  EXPECT_TRUE(db->cachedStatements()->empty());
+  EXPECT_EQ(engineStatements(), 0);  // finalised at once, though the result set is open
+  EXPECT_FALSE(rs->next());
+  EXPECT_EQ(rs->intForColumnIndex(0), 0);
+  EXPECT_FALSE(db->hasOpenResultSets());
+  EXPECT_THAT(log.take(), ElementsAre(::testing::StartsWith("Error calling sqlite3_step (21: ")));
+  // The connection goes on working, and caching with it.
+  auto again = db->executeQuery("select a from t");
+  ASSERT_TRUE(again && again->next());
+  EXPECT_EQ(cached("select a from t").size(), 1u);
+}
+
+TEST_F(StatementCacheTest, AStatementClosedByItsHolderIsReplacedNotKeptBeside) {
+  ASSERT_TRUE(db->executeUpdate("insert into t values (4)"));
+  cached("insert into t values (4)").front()->close();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(db->executeUpdate("insert into t values (4)"));
+  ASSERT_EQ(cached("insert into t values (4)").size(), 1u);
+  EXPECT_EQ(cached("insert into t values (4)").front()->useCount(), 3);
+  EXPECT_EQ(engineScalar(*db, "select count(*) from t where a = 4"), "4");
+}
+
+TEST_F(StatementCacheTest, StoringNeedsAText) {
+  db->setLogsErrors(false);  // the message does not depend on it
+  auto statement = std::make_shared<LiteStatement>();
+  db->setCachedStatementForQuery(statement, std::nullopt);
+  EXPECT_THAT(log.take(), ElementsAre("API misuse, -[LiteDatabase setCachedStatement:forQuery:] "
+                                      "query must not be nil"));
+  EXPECT_TRUE(db->cachedStatements()->empty());
+
+  db->setCachedStatementForQuery(statement, "select 7");
+  EXPECT_EQ(statement->query(), "select 7");
+  EXPECT_EQ(db->cachedStatementForQuery("select 7"), statement);
+  statement->setInUse(true);
+  EXPECT_EQ(db->cachedStatementForQuery("select 7"), nullptr);
+  EXPECT_EQ(db->cachedStatementForQuery("select 8"), nullptr);
+}
+
+TEST_F(StatementCacheTest, ClosingTheConnectionFinalisesTheCachedStatements) {
+  auto rs = db->executeQuery("select a from t");
+  ASSERT_TRUE(rs && rs->next());
+  ASSERT_TRUE(db->executeUpdate("insert into t values (4)"));
+  db->close();
+  EXPECT_TRUE(db->cachedStatements()->empty());
+  EXPECT_FALSE(rs->next());
+  // Nothing was leaked for close to find and finalise behind the cache's back.
+  EXPECT_THAT(log.take(), ::testing::Not(::testing::Contains("Closing leaked statement")));
+  ASSERT_TRUE(db->open());
+  ASSERT_TRUE(db->executeUpdate("insert into t values (4)"));
+  EXPECT_EQ(engineScalar(*db, "select count(*) from t where a = 4"), "2");
+}
