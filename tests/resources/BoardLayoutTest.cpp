@@ -75,7 +75,7 @@ private slots:
         for (int n = 1; n <= 40; ++n) {
             const QString button = QStringLiteral("btnMusic%1").arg(n);
             const QString label = QStringLiteral("lblHotkey%1").arg(n);
-            QTest::newRow(qPrintable(button)) << button << "QPushButton" << 100 + n;
+            QTest::newRow(qPrintable(button)) << button << "SoundButton" << 100 + n;
             QTest::newRow(qPrintable(label)) << label << "QLabel" << 200 + n;
         }
         QTest::newRow("radioDisableHotkey") << "radioDisableHotkey" << "QRadioButton" << 0;
