@@ -116,7 +116,6 @@ void EditMusicViewController::presentAsModalWindow() {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowModality(Qt::WindowModal);
   show();
-  raise();
   activateWindow();
 }
 
