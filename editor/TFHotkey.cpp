@@ -1,6 +1,7 @@
 #include "editor/TFHotkey.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 
 bool& isHotkeyEditing() {
   static bool editing = false;
@@ -8,12 +9,6 @@ bool& isHotkeyEditing() {
 }
 
 TFHotkey::TFHotkey(QWidget* parent) : QLineEdit(parent) {}
-
-TFHotkey::~TFHotkey() {
-  // A field destroyed with the focus never sees its focus-out (the base class's
-  // destructor sends it to a QWidget), so its editing ends here.
-  if (hasFocus()) textDidEndEditing();
-}
 
 void TFHotkey::textDidBeginEditing() { isHotkeyEditing() = true; }
 
@@ -30,4 +25,11 @@ void TFHotkey::focusInEvent(QFocusEvent* event) {
 void TFHotkey::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
   textDidEndEditing();
+}
+
+// A line edit keeps the releases it sees; this one leaves them to its dialog, whose
+// key-release handler writes the released key's name into the field.
+void TFHotkey::keyReleaseEvent(QKeyEvent* event) {
+  QLineEdit::keyReleaseEvent(event);
+  event->ignore();
 }

@@ -16,7 +16,6 @@ class TFHotkey : public QLineEdit {
 
  public:
   explicit TFHotkey(QWidget* parent = nullptr);
-  ~TFHotkey() override;
 
   // The field's editing has begun (it took the focus) or ended (it lost the focus).
   void textDidBeginEditing();
@@ -25,6 +24,8 @@ class TFHotkey : public QLineEdit {
  protected:
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  // Passes every key release on to the dialog, which names the key.
+  void keyReleaseEvent(QKeyEvent* event) override;
 };
 
 // True while a TFHotkey is being edited. Read by the editor's key-release handler;
