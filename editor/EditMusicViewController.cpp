@@ -5,9 +5,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "editor/KeyNames.h"
 #include "editor/TFHotkey.h"
@@ -38,13 +41,19 @@ std::string cached(const ButtonTextMap& cache, int n) {
 // spaces, no other scripts' digits). None when the text is anything else or does not
 // fit 64 bits.
 std::optional<long long> strictInteger(const QString& text) {
-  std::string digits = text.toStdString();
-  if (!digits.empty() && digits.front() == '+') digits.erase(0, 1);
-  if (digits.empty() || digits.front() == '+') return std::nullopt;
+  const std::string digits = text.toStdString();
+  const std::string_view whole = digits;
+  const bool signed_ = whole.starts_with('+') || whole.starts_with('-');
+  const std::string_view magnitude = signed_ ? whole.substr(1) : whole;
+  // from_chars takes a "-" but not a "+".
+  const std::string_view number = whole.starts_with('+') ? magnitude : whole;
+  if (magnitude.empty() || !std::all_of(magnitude.begin(), magnitude.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
   long long value = 0;
-  const char* end = digits.data() + digits.size();
-  auto [stop, error] = std::from_chars(digits.data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
+  auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc() || stop != number.data() + number.size()) return std::nullopt;
   return value;
 }
 
