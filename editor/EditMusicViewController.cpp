@@ -1,0 +1,265 @@
+#include "editor/EditMusicViewController.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "editor/KeyNames.h"
+#include "editor/TFHotkey.h"
+#include "library/Caches.h"
+#include "library/DBHelper.h"
+#include "library/SqlText.h"
+#include "litedb/LiteDatabase.h"
+#include "platform/FileManager.h"
+#include "platform/KeyCodes.h"
+#include "platform/NotificationCenter.h"
+#include "platform/OpenPanel.h"
+#include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "ui_editor.h"
+
+namespace {
+
+constexpr int kButtonCount = 40;
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+std::string cached(const ButtonTextMap& cache, int n) {
+  auto found = cache.find(n);
+  return found == cache.end() ? std::string() : found->second;
+}
+
+// A whole decimal number and nothing else: an optional sign and ASCII digits (no
+// spaces, no other scripts' digits). None when the text is anything else or does not
+// fit 64 bits.
+std::optional<long long> strictInteger(const QString& text) {
+  const std::string digits = text.toStdString();
+  const std::string_view whole = digits;
+  const bool signed_ = whole.starts_with('+') || whole.starts_with('-');
+  const std::string_view magnitude = signed_ ? whole.substr(1) : whole;
+  // from_chars takes a "-" but not a "+".
+  const std::string_view number = whole.starts_with('+') ? magnitude : whole;
+  if (magnitude.empty() || !std::all_of(magnitude.begin(), magnitude.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc() || stop != number.data() + number.size()) return std::nullopt;
+  return value;
+}
+
+// The text's leading decimal number, as a text field reads its integer value: leading
+// white space skipped, an optional sign, the digits that follow; 0 when the text does
+// not start with a number. Saturates at the bounds of int.
+int leadingInteger(const QString& text) {
+  qsizetype i = 0;
+  while (i < text.size() && text[i].isSpace()) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = std::min<long long>(value * 10 + (text[i].unicode() - u'0'), 1LL + INT_MAX);
+  }
+  if (negative) value = -value;
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// SQLite's Lower() folds ASCII letters only, so the id is folded the same way.
+std::string asciiLowercased(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Shift, Control, Option, Command, Caps Lock and Fn: held with a key rather than
+// pressed as one, so letting go of them captures nothing.
+bool isModifierKey(const QKeyEvent& event) {
+  const std::uint16_t code = keyCodeForEvent(event);
+  return code >= 54 && code <= 63;
+}
+
+}  // namespace
+
+EditMusicViewController::EditMusicViewController(QWidget* parent)
+    : QDialog(parent), db(dbHelper().db()), ui(std::make_unique<Ui::EditMusicView>()) {
+  ui->setupUi(this);
+  lblButtonId = ui->lblButtonId;
+  tfButtonNo = ui->tfButtonNo;
+  tfMusicSrc = ui->tfMusicSrc;
+  tfTitle = ui->tfTitle;
+  tfHotkey = ui->tfHotkey;
+  lblMsg = ui->lblMsg;
+  btnPrev = ui->btnPrev;
+  btnNext = ui->btnNext;
+  btnSave = ui->btnSave;
+  chkAutoShowNext = ui->chkAutoShowNext;
+  connectLayoutActions();
+  viewDidLoad();
+}
+
+EditMusicViewController::~EditMusicViewController() = default;
+
+void EditMusicViewController::connectLayoutActions() {
+  connect(ui->btnSelect, &QPushButton::clicked, this, [this] { btnSelect_Clicked(ui->btnSelect); });
+  connect(btnNext, &QPushButton::clicked, this, [this] { btnNext_Clicked(btnNext); });
+  connect(btnPrev, &QPushButton::clicked, this, [this] { btnPrev_Clicked(btnPrev); });
+  connect(btnSave, &QPushButton::clicked, this, [this] { btnSave_Clicked(btnSave); });
+  connect(chkAutoShowNext, &QCheckBox::clicked, this,
+          [this] { chkAutoShowNext_Clicked(chkAutoShowNext); });
+  connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnClose_Clicked(ui->btnClose); });
+  connect(ui->btnClearHotkey, &QPushButton::clicked, this,
+          [this] { btnClearHotkey_Clicked(ui->btnClearHotkey); });
+}
+
+void EditMusicViewController::presentAsModalWindow() {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowModality(Qt::WindowModal);
+  show();
+  activateWindow();
+}
+
+void EditMusicViewController::viewDidLoad() {
+  auto& defaults = UserDefaults::standardUserDefaults();
+  if (!defaults.objectForKey("autoShowNext")) return;
+  chkAutoShowNext->setChecked(defaults.boolForKey("autoShowNext"));
+}
+
+// ---------------------------------------------------------------------------
+// File choice
+
+void EditMusicViewController::btnSelect_Clicked(QPushButton*) {
+  OpenPanel panel;
+  panel.setTitle("请选择一个音效文件");
+  panel.setAllowedFileTypes({"mp3"});
+  panel.setAllowsMultipleSelection(false);
+  panel.setCanChooseDirectories(false);
+  panel.setCanCreateDirectories(true);
+  panel.setCanChooseFiles(true);
+  if (panel.runModal(this) != OpenPanel::ModalResponseOK) return;
+
+  const QString path = qs(panel.URL());
+  const QString name = qs(lastPathComponent(panel.URL()));
+  const QString ext = qs(pathExtension(panel.URL()));
+  // Every ".mp3" goes, not only the last: "a.mp3.b.mp3" is titled "a.b".
+  const QString title = QString(name).replace("." + ext, QString());
+  tfMusicSrc->setText(path);
+  tfTitle->setText(title);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+void EditMusicViewController::btnNext_Clicked(QPushButton*) {
+  const auto n = strictInteger(tfButtonNo->text());
+  if (!n || *n < 1 || *n > kButtonCount) return;  // no button to walk from
+  if (*n == kButtonCount) {
+    btnNext->setEnabled(false);
+    return;
+  }
+  btnPrev->setEnabled(true);
+  btnNext->setEnabled(true);
+  for (int i = static_cast<int>(*n) + 1; i <= kButtonCount; ++i) {
+    if (dicMusicSrc().contains(i)) {
+      showButton(i);
+      return;
+    }
+  }
+}
+
+void EditMusicViewController::btnPrev_Clicked(QPushButton*) {
+  const auto n = strictInteger(tfButtonNo->text());
+  if (!n || *n < 1 || *n > kButtonCount) return;
+  if (*n == 1) {
+    btnPrev->setEnabled(false);
+    return;
+  }
+  btnPrev->setEnabled(true);
+  btnNext->setEnabled(true);
+  for (int i = static_cast<int>(*n) - 1; i >= 1; --i) {
+    if (dicMusicSrc().contains(i)) {
+      showButton(i);
+      return;
+    }
+  }
+}
+
+void EditMusicViewController::showButton(int i) {
+  const std::string src = cached(dicMusicSrc(), i);
+  const std::string path =
+      FileManager::defaultManager().fileExistsAtPath(src) ? src : soundPath() + src;
+  lblButtonId->setText(qs(cached(dicButtonId(), i)));
+  tfButtonNo->setText(QString::number(i));
+  tfMusicSrc->setText(qs(path));
+  tfTitle->setText(qs(cached(dicTitle(), i)));
+  // A button filled since the last load has no hotkey entry yet.
+  tfHotkey->setText(qs(cached(dicHotkey(), i)));
+}
+
+// ---------------------------------------------------------------------------
+// Save
+
+std::string EditMusicViewController::updateButtonSql(const std::string& title,
+                                                     const std::string& hotkey,
+                                                     const std::string& musicSrc,
+                                                     const std::string& buttonId) {
+  return std::string(" update tb_Button set ") + " Title    ='" + quotedSqlText(title) + "'," +
+         " Hotkey   ='" + quotedSqlText(hotkey) + "'," + " MusicSrc ='" + quotedSqlText(musicSrc) +
+         "'" + " where Lower(ButtonId) ='" + quotedSqlText(asciiLowercased(buttonId)) + "'";
+}
+
+void EditMusicViewController::btnSave_Clicked(QPushButton*) {
+  // A file inside the sound folder is stored by its name there. Only a leading folder
+  // path is taken off: a file elsewhere whose path merely contains the folder's path
+  // (a backup copy of the library, say) keeps its full path.
+  std::string src = tfMusicSrc->text().toStdString();
+  const std::string folder = soundPath();
+  if (src.starts_with(folder)) src.erase(0, folder.size());
+  const std::string id = lblButtonId->text().toStdString();
+  const int no = leadingInteger(tfButtonNo->text());
+  const std::string title = tfTitle->text().toStdString();
+  const std::string hotkey = tfHotkey->text().toStdString();
+
+  dicMusicSrc()[no] = src;
+  dicTitle()[no] = title;
+  dicButtonId()[no] = id;
+  dicHotkey()[no] = hotkey;
+
+  const bool saved =
+      db->executeUpdateWithArgumentsInArray(updateButtonSql(title, hotkey, src, id), {});
+  lblMsg->setText((saved ? QStringLiteral("修改成功：") : QStringLiteral("修改失败：")) +
+                  qs(title));
+
+  // The board reloads before this returns, so the caches hold what the library now
+  // holds when the walk below reads them.
+  NotificationCenter::defaultCenter().postNotificationName("refreshBtnMusic");
+  if (chkAutoShowNext->isChecked()) btnNext_Clicked(btnNext);
+}
+
+void EditMusicViewController::chkAutoShowNext_Clicked(QCheckBox* sender) {
+  UserDefaults::standardUserDefaults().setObjectForKey(sender->isChecked() ? 1 : 0, "autoShowNext");
+}
+
+void EditMusicViewController::btnClose_Clicked(QPushButton*) { close(); }
+
+// ---------------------------------------------------------------------------
+// Hotkey capture
+
+void EditMusicViewController::btnClearHotkey_Clicked(QPushButton*) { tfHotkey->setText(QString()); }
+
+void EditMusicViewController::keyReleaseEvent(QKeyEvent* event) { keyUp(event); }
+
+void EditMusicViewController::keyUp(QKeyEvent* event) {
+  event->accept();
+  if (!isHotkeyEditing() || isModifierKey(*event)) return;
+  tfHotkey->setText(qs(keyNameForKeyCode(*event)));
+}
