@@ -1,6 +1,7 @@
 #include "library/LibraryCommands.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QUuid>
@@ -10,10 +11,8 @@
 
 #include "board/SoundButton.h"
 #include "board/ViewController.h"
-#if __has_include("editor/EditMusicViewController.h")
 #include "editor/EditMusicViewController.h"
-#define CUEBOARD_HAS_EDITOR 1
-#endif
+#include "editor/TFHotkey.h"
 #include "library/Caches.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
@@ -201,13 +200,12 @@ void LibraryCommands::addMusicBatch() {
   if (!runAtomically(sql, "添加音效失败: ")) reload();
 }
 
-void LibraryCommands::editMusic(int tag) {
-  if (!isSoundButtonTag(tag)) return;
+EditMusicViewController* LibraryCommands::editMusic(int tag) {
+  if (!isSoundButtonTag(tag)) return nullptr;
   const int n = tag - kMusicTagBase;
   const std::optional<std::string> src = cached(dicMusicSrc(), n);
-  if (!src || src->empty()) return;  // an empty button opens no editor
+  if (!src || src->empty()) return nullptr;  // an empty button opens no editor
 
-#ifdef CUEBOARD_HAS_EDITOR
   auto* editor = new EditMusicViewController(&board);
   editor->presentAsModalWindow();
   const std::string shownPath =
@@ -218,7 +216,7 @@ void LibraryCommands::editMusic(int tag) {
   editor->tfMusicSrc->setText(QString::fromStdString(shownPath));
   editor->tfTitle->setText(button ? button->text() : QString());
   editor->tfHotkey->setText(QString::fromStdString(cached(dicHotkey(), n).value_or("")));
-#endif
+  return editor;
 }
 
 void LibraryCommands::deleteMusic(int tag) {

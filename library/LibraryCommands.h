@@ -13,6 +13,7 @@
 
 #include <string>
 
+class EditMusicViewController;
 class ViewController;
 
 class LibraryCommands {
@@ -22,7 +23,9 @@ class LibraryCommands {
   // The sound-menu commands take the tag of the sound button they act on (101-140).
   void addMusic(int tag);
   void addMusicBatch();  // always fills the category shown
-  void editMusic(int tag);
+  // Opens the editor on the button, window-modal, and returns it (nullptr for an empty
+  // button); the editor closes and deletes itself.
+  EditMusicViewController* editMusic(int tag);
   void deleteMusic(int tag);
   void cutMusic(int tag);
   void pasteMusic(int tag);

@@ -11,6 +11,7 @@
 #include "board/ViewController.h"
 #include "editor/EditMusicViewController.h"
 #include "editor/TFHotkey.h"
+#include "library/LibraryCommands.h"
 #include "litedb/LiteResultSet.h"
 #include "platform/FileManager.h"
 
@@ -18,21 +19,7 @@
 // nothing for an empty button; otherwise the dialog, presented, with the button's id,
 // number, file (the full path of a file in the sound folder), title and hotkey.
 inline EditMusicViewController* openEditorOn(ViewController& board, int n) {
-  auto src = dicMusicSrc().find(n);
-  if (src == dicMusicSrc().end() || src->second.empty()) return nullptr;
-  auto* editor = new EditMusicViewController(&board);
-  editor->presentAsModalWindow();
-  const std::string path = FileManager::defaultManager().fileExistsAtPath(src->second)
-                               ? src->second
-                               : soundPath() + src->second;
-  auto hotkey = dicHotkey().find(n);
-  editor->lblButtonId->setText(QString::fromStdString(dicButtonId()[n]));
-  editor->tfButtonNo->setText(QString::number(n));
-  editor->tfMusicSrc->setText(QString::fromStdString(path));
-  editor->tfTitle->setText(board.viewWithTag<QPushButton>(100 + n)->text());
-  editor->tfHotkey->setText(hotkey == dicHotkey().end() ? QString()
-                                                        : QString::fromStdString(hotkey->second));
-  return editor;
+  return board.libraryCommands().editMusic(100 + n);
 }
 
 // One stored row as the library file holds it; a NULL column reads as "<NULL>".

@@ -21,6 +21,8 @@
 #include "../board/BoardFixture.h"
 #include "../platform/PcmCapture.h"
 #include "board/ViewController.h"
+#include "editor/EditMusicViewController.h"
+#include "editor/TFHotkey.h"
 #include "library/Caches.h"
 #include "library/ContextMenus.h"
 #include "library/LibraryCommands.h"
@@ -590,6 +592,37 @@ class LibraryCommandsTest : public QObject {
     choose(109, "添加音效（单个）");
     const double hz = pitchHeardFrom(9);
     QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // ---- Editing
+
+  void bothEditItemsOpenTheEditorOnTheirButton_data() {
+    QTest::addColumn<QString>("title");
+    QTest::newRow("modify sound") << "修改音效";
+    QTest::newRow("modify hotkey") << "修改自定义快捷键";
+  }
+  void bothEditItemsOpenTheEditorOnTheirButton() {
+    QFETCH(QString, title);
+    startBoard(2);
+    world->changeLibrary("update tb_Button set Title = 'R&B <b>' where ButtonId = 'A4'");
+    board->loadBtnMusic();
+    board->show();
+    choose(104, title.toUtf8().constData());
+    auto editors = board->findChildren<EditMusicViewController*>();
+    QCOMPARE(editors.size(), qsizetype(1));
+    EditMusicViewController* editor = editors.front();
+    QVERIFY(editor->isVisible());
+    QCOMPARE(editor->windowModality(), Qt::WindowModal);
+    QCOMPARE(editor->lblButtonId->text(), QString("A4"));
+    QCOMPARE(editor->tfButtonNo->text(), QString("4"));
+    QCOMPARE(editor->tfMusicSrc->text(),
+             sounds() + "drum.mp3");                        // a bare name, shown in the folder
+    QCOMPARE(editor->tfTitle->text(), QString("R&B <b>"));  // the whole title, as typed
+    QCOMPARE(editor->tfHotkey->text(), QString("W"));
+    editor->close();
+    // An empty button opens nothing.
+    QVERIFY(!board->libraryCommands().editMusic(107));
+    QTRY_COMPARE(board->findChildren<EditMusicViewController*>().size(), qsizetype(0));
   }
 
   // ---- Deleting
