@@ -25,6 +25,9 @@ class SoundButton : public QPushButton {
   // last one elided with "…" when the title does not fit.
   static QString fitTitle(const QString& title, const QFont& font, int width, int maxLines = 2);
 
+  // Where the title is drawn: inside the bevel, above the progress bar.
+  QRect titleRect() const;
+
   // What the tooltip says: the whole title, and the missing file when there is one.
   QString toolTipText() const;
 
@@ -49,8 +52,6 @@ class SoundButton : public QPushButton {
   bool event(QEvent* event) override;
 
  private:
-  QRect titleRect() const;
-
   bool _playing = false;
   double _position = 0;
   double _duration = 0;

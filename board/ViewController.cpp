@@ -276,7 +276,8 @@ void ViewController::loadBtnMusic() {
   dicTitle().clear();
   dicHotkey().clear();
   const bool customLabels = radioCustomHotkey->isChecked();
-  while (rs->next()) {
+  std::optional<LiteError> stepError;
+  while (rs->nextWithError(&stepError)) {
     // Only a whole number 1-40 is a place on the grid; anything else (0, 41, -99, 3.5,
     // a huge number, text) reaches no button, label or cache.
     const long long number = rs->longLongIntForColumn("buttonNo");
@@ -301,6 +302,8 @@ void ViewController::loadBtnMusic() {
     dicHotkey()[n] = std::move(hotkey);
   }
   rs->close();
+  // A library damaged past its first rows fails part-way: say so, keep what was read.
+  if (stepError && stepError->code != 0) showLibraryProblem(stepError->description);
   updatePlayingMark();
 }
 
