@@ -78,7 +78,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   static std::shared_ptr<LiteDatabase> databaseWithURL(std::optional<std::string> url);
   LiteDatabase();                                          // no path
   explicit LiteDatabase(std::optional<std::string> path);  // copies the path; touches no file
-  ~LiteDatabase();
+  // Virtual, so that a specialised connection class (see LiteDatabaseClass) is whole
+  // when the serial queue or the pool lets go of it.
+  virtual ~LiteDatabase();
   LiteDatabase(const LiteDatabase&) = delete;
   LiteDatabase& operator=(const LiteDatabase&) = delete;
 
