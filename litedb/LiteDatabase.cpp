@@ -45,25 +45,6 @@ bool isUnreservedInPath(unsigned char c) {
          c == '.' || c == '_' || c == '~' || c == '/';
 }
 
-std::optional<std::string> pathFromFileURL(const std::optional<std::string>& url) {
-  if (!url) return std::nullopt;
-  std::string rest = *url;
-  const std::string scheme = "file://";
-  if (rest.compare(0, scheme.size(), scheme) == 0) rest.erase(0, scheme.size());
-  std::string path;
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == '%' && i + 2 < rest.size() &&
-        std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
-      path += static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      path += rest[i];
-    }
-  }
-  return path;
-}
-
 }  // namespace
 
 // --- Construction and location -----------------------------------------------------
@@ -73,7 +54,7 @@ std::shared_ptr<LiteDatabase> LiteDatabase::databaseWithPath(std::optional<std::
 }
 
 std::shared_ptr<LiteDatabase> LiteDatabase::databaseWithURL(std::optional<std::string> url) {
-  return std::make_shared<LiteDatabase>(pathFromFileURL(url));
+  return std::make_shared<LiteDatabase>(litedb_internal::pathFromFileURL(url));
 }
 
 LiteDatabase::LiteDatabase() : LiteDatabase(std::optional<std::string>()) {}

@@ -49,6 +49,26 @@ using LiteExecuteStatementsCallbackBlock = std::function<int(const LiteDictionar
 // the same time), in the order they were stored.
 using LiteStatementCache = std::map<std::string, std::vector<std::shared_ptr<LiteStatement>>>;
 
+class LiteDatabase;
+
+// A connection class, known by its databaseWithPath: what the serial queue and the pool
+// call to make their connections. A specialised connection class supplies its own
+// (same signature, returning an object of the specialised class).
+using LiteDatabaseClass = std::shared_ptr<LiteDatabase> (*)(std::optional<std::string> path);
+
+// Work handed to the serial queue or the pool: the connection to use, or nullptr when
+// none could be had (it could not be opened, or the pool lent none).
+using LiteDatabaseBlock = std::function<void(LiteDatabase* db)>;
+// The same inside a transaction or savepoint; setting *rollback undoes the block's work.
+using LiteDatabaseTransactionBlock = std::function<void(LiteDatabase* db, bool* rollback)>;
+
+// The kinds of transaction of the queue's and the pool's beginTransactionWithBlock.
+enum LiteTransactionKind : int {
+  LiteTransactionExclusive = 0,
+  LiteTransactionDeferred = 1,
+  LiteTransactionImmediate = 2,
+};
+
 class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
  public:
   // --- Construction and location -------------------------------------------------
@@ -58,7 +78,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   static std::shared_ptr<LiteDatabase> databaseWithURL(std::optional<std::string> url);
   LiteDatabase();                                          // no path
   explicit LiteDatabase(std::optional<std::string> path);  // copies the path; touches no file
-  ~LiteDatabase();
+  // Virtual, so that a specialised connection class (see LiteDatabaseClass) is whole
+  // when the serial queue or the pool lets go of it.
+  virtual ~LiteDatabase();
   LiteDatabase(const LiteDatabase&) = delete;
   LiteDatabase& operator=(const LiteDatabase&) = delete;
 

@@ -1,5 +1,6 @@
 #include "litedb/LiteInternal.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -155,6 +156,91 @@ std::string escapeQuotes(const std::string& text) {
     if (c == '\'') escaped += '\'';
   }
   return escaped;
+}
+
+}  // namespace litedb_internal
+
+namespace litedb_internal {
+
+std::optional<std::string> pathFromFileURL(const std::optional<std::string>& url) {
+  if (!url) return std::nullopt;
+  std::string rest = *url;
+  const std::string scheme = "file://";
+  if (rest.compare(0, scheme.size(), scheme) == 0) rest.erase(0, scheme.size());
+  std::string path;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() &&
+        std::isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
+      path += static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      path += rest[i];
+    }
+  }
+  return path;
+}
+
+}  // namespace litedb_internal
+
+namespace litedb_internal {
+
+namespace {
+
+bool beginTransactionOfKind(LiteDatabase& db, int transaction) {
+  switch (transaction) {
+    case LiteTransactionExclusive:
+      return db.beginTransaction();
+    case LiteTransactionDeferred:
+      return db.beginDeferredTransaction();
+    case LiteTransactionImmediate:
+      return db.beginImmediateTransaction();
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool runBlockInTransaction(LiteDatabase* db, int transaction,
+                           const LiteDatabaseTransactionBlock& block) {
+  bool shouldRollback = false;
+  // Outside a transaction each of the block's statements would commit on its own, and
+  // neither a rollback nor a failure halfway could undo the rest: give it no connection.
+  if (!db || !beginTransactionOfKind(*db, transaction)) {
+    if (block) block(nullptr, &shouldRollback);
+    return false;
+  }
+  if (block) block(db, &shouldRollback);
+  if (shouldRollback) return db->rollback();
+  if (db->commit()) return true;
+  // Left open, the transaction would swallow whatever the connection runs next.
+  db->rollback();
+  return false;
+}
+
+std::optional<LiteError> runBlockInSavePoint(LiteDatabase* db, const std::string& name,
+                                             const LiteDatabaseTransactionBlock& block,
+                                             const LiteError& noConnection) {
+  bool shouldRollback = false;
+  if (!db) {
+    if (block) block(nullptr, &shouldRollback);
+    return noConnection;
+  }
+  // The update core's guards fail without an error object; name such a failure too.
+  const auto failure = [db](std::optional<LiteError>& err) { return err ? *err : db->lastError(); };
+
+  std::optional<LiteError> err;
+  if (!db->startSavePointWithNameError(name, &err)) return failure(err);
+  if (block) block(db, &shouldRollback);
+  std::optional<LiteError> lastFailure;
+  if (shouldRollback) {
+    err.reset();
+    if (!db->rollbackToSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  }
+  err.reset();
+  if (!db->releaseSavePointWithNameError(name, &err)) lastFailure = failure(err);
+  return lastFailure;
 }
 
 }  // namespace litedb_internal

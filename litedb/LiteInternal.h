@@ -1,6 +1,7 @@
 // Small helpers shared by litedb's sources; not part of its interface.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace litedb_internal {
@@ -27,5 +28,27 @@ std::string asciiLowercase(const std::string& text);
 
 // Doubles every single quote, for text written between single quotes in SQL.
 std::string escapeQuotes(const std::string& text);
+
+}  // namespace litedb_internal
+
+namespace litedb_internal {
+
+// The file path of a "file://" URL, percent-decoded; text without the scheme is taken
+// as a path. None stays none.
+std::optional<std::string> pathFromFileURL(const std::optional<std::string>& url);
+
+}  // namespace litedb_internal
+
+#include "litedb/LiteDatabase.h"
+
+namespace litedb_internal {
+
+// What the serial queue's and the pool's transaction and savepoint operations do with
+// the connection they have for the block (nullptr: none). Documented at those operations.
+bool runBlockInTransaction(LiteDatabase* db, int transaction,
+                           const LiteDatabaseTransactionBlock& block);
+std::optional<LiteError> runBlockInSavePoint(LiteDatabase* db, const std::string& name,
+                                             const LiteDatabaseTransactionBlock& block,
+                                             const LiteError& noConnection);
 
 }  // namespace litedb_internal
