@@ -619,6 +619,9 @@ class LibraryCommandsTest : public QObject {
              sounds() + "drum.mp3");                        // a bare name, shown in the folder
     QCOMPARE(editor->tfTitle->text(), QString("R&B <b>"));  // the whole title, as typed
     QCOMPARE(editor->tfHotkey->text(), QString("W"));
+    // The save's message repeats the title as typed, markup and all.
+    QCOMPARE(editor->lblMsg->textFormat(), Qt::PlainText);
+    QCOMPARE(editor->lblButtonId->textFormat(), Qt::PlainText);
     editor->close();
     // An empty button opens nothing.
     QVERIFY(!board->libraryCommands().editMusic(107));
