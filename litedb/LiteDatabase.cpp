@@ -393,16 +393,16 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
 // Binds parameters 1..queryCount from the array, or else from the variable list, in
 // order, stopping when the arguments run out. Returns how many were bound.
 int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                                          const std::vector<LiteValue>* arrayArgs,
-                                          const LiteVAList* args) {
+                                          std::span<const LiteValue> arrayArgs,
+                                          std::span<const LiteValue> listArgs, bool engineCopies) {
   int idx = 0;
   std::size_t nextListValue = 0;
   while (idx < queryCount) {
     const LiteValue* obj = nullptr;
-    if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
-      obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
-    } else if (args && nextListValue < args->size()) {
-      obj = &(*args)[nextListValue++];
+    if (static_cast<std::size_t>(idx) < arrayArgs.size()) {
+      obj = &arrayArgs[static_cast<std::size_t>(idx)];
+    } else if (nextListValue < listArgs.size()) {
+      obj = &listArgs[nextListValue++];
     } else {
       break;
     }
@@ -414,14 +414,29 @@ int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
       }
     }
     ++idx;
-    bindObjectToColumnInStatement(*obj, idx, pStmt);
+    bindValue(*obj, idx, pStmt, engineCopies);
   }
   return idx;
 }
 
+namespace {
+
+std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
+  return values ? std::span<const LiteValue>(*values) : std::span<const LiteValue>();
+}
+
+}  // namespace
+
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
+  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
+                                                              std::span<const LiteValue> arrayArgs,
+                                                              const LiteDictionary* dictionaryArgs,
+                                                              std::span<const LiteValue> listArgs) {
   if (!databaseExists()) return nullptr;
   if (_isExecutingStatement) {
     warnInUse();
@@ -443,14 +458,15 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
       if (_traceExecution) liteLog(parameterName + " = " + value.description());
       const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
       if (namedIdx > 0) {
-        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        // The result set steps after the arguments may be gone: the engine copies.
+        bindValue(value, namedIdx, pStmt, true);
         ++idx;
       } else {
         liteLog("Could not find index for " + key);
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, true);
   }
 
   if (idx != queryCount) {
@@ -503,10 +519,28 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
   return rs;
 }
 
+namespace {
+
+// The update core binds, steps and resets within the call, while the caller's values
+// are alive, so the engine need not copy their text and bytes (a copy costs an
+// allocation per parameter). A reused statement never steps with a pointer left from
+// an earlier call: every call rebinds each parameter, or finalises the statement when
+// the count does not match.
+constexpr bool kUpdateEngineCopies = false;
+
+}  // namespace
+
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
+  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+}
+
+bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+                                     std::span<const LiteValue> arrayArgs,
+                                     const LiteDictionary* dictionaryArgs,
+                                     std::span<const LiteValue> listArgs) {
   if (!databaseExists()) return false;
   if (_isExecutingStatement) {
     warnInUse();
@@ -531,7 +565,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
       if (_traceExecution) liteLog(parameterName + " = " + value.description());
       const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
       if (namedIdx > 0) {
-        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        bindValue(value, namedIdx, pStmt, kUpdateEngineCopies);
         ++idx;
       } else {
         const std::string message = "Could not find index for " + key;
@@ -540,7 +574,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, kUpdateEngineCopies);
   }
 
   if (idx != queryCount) {
@@ -1039,8 +1073,9 @@ namespace {
 
 // Binds the whole text by its byte count: measuring it up to the first NUL would
 // silently store a shorter value than the caller gave (a std::string may hold NULs).
-void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text) {
-  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
+              sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
+  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
 }
 
 }  // namespace
@@ -1049,6 +1084,13 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
                                                  sqlite3_stmt* pStmt) {
   // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
   // the caller and may be gone before the statement is reset or finalised.
+  bindValue(obj, idx, pStmt, true);
+}
+
+void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
+                             bool engineCopies) {
+  // Text and bytes the value holds; text made here (dates, descriptions) is always copied.
+  const sqlite3_destructor_type heldValue = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
   switch (obj.kind()) {
     case LiteValue::Kind::Absent:
     case LiteValue::Kind::Null:
@@ -1058,7 +1100,7 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       const LiteData& bytes = *obj.data();
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
       const void* pointer = bytes.empty() ? static_cast<const void*>("") : bytes.data();
-      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), SQLITE_TRANSIENT);
+      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue);
       return;
     }
     case LiteValue::Kind::Date:
@@ -1095,7 +1137,7 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       }
       break;
     case LiteValue::Kind::Text:
-      bindText(pStmt, idx, *obj.text());
+      bindText(pStmt, idx, *obj.text(), heldValue);
       return;
     case LiteValue::Kind::Other:
       break;

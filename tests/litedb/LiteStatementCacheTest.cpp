@@ -80,6 +80,25 @@ TEST_F(StatementCacheTest, UpdatesReuseTheirStatementWithoutMarkingItInUse) {
   log.take();
 }
 
+TEST_F(StatementCacheTest, AReusedUpdateStoresEachCallsOwnTextAndBytes) {
+  // Every call's values are gone once it returns, and the next call reuses the
+  // statement: each row must hold what its own call gave, nothing left from before.
+  const std::string sql = "insert into t values (?)";
+  for (char c : {'p', 'q', 'r'}) {
+    ASSERT_TRUE(db->executeUpdate(sql, std::string(300, c)));
+    ASSERT_TRUE(
+        db->executeUpdateWithArgumentsInArray(sql, {LiteData(300, static_cast<std::uint8_t>(c))}));
+  }
+  ASSERT_TRUE(db->executeUpdate(sql, "short"));
+  ASSERT_EQ(cached(sql).size(), 1u);
+  EXPECT_EQ(cached(sql).front()->useCount(), 7);
+  EXPECT_EQ(engineScalar(*db,
+                         "select group_concat(typeof(a) || ':' || length(a) || ':' || "
+                         "substr(hex(a), 1, 2), ',') from t where rowid > 3"),
+            "text:300:70,blob:300:70,text:300:71,blob:300:71,text:300:72,blob:300:72,"
+            "text:5:73");
+}
+
 TEST_F(StatementCacheTest, OverlappingResultSetsUseTwoStatements) {
   auto first = db->executeQuery("select a from t");
   auto second = db->executeQuery("select a from t");
