@@ -6,14 +6,6 @@
 
 LiteStatement::~LiteStatement() { close(); }
 
-bool LiteStatement::engineStatementGone() const {
-  return _engineHandleState && _engineHandleState->closed;
-}
-
-sqlite3_stmt* LiteStatement::statement() const {
-  return engineStatementGone() ? nullptr : _statement;
-}
-
 void LiteStatement::setStatement(sqlite3_stmt* statement) {
   _statement = statement;
   _engineHandleState.reset();

@@ -29,7 +29,8 @@ class LiteStatement {
   LiteStatement& operator=(const LiteStatement&) = delete;
 
   // The engine statement; nullptr after close (or after its connection closed).
-  sqlite3_stmt* statement() const;
+  // Inline: every column read of a result set asks for it.
+  sqlite3_stmt* statement() const { return engineStatementGone() ? nullptr : _statement; }
   // Takes ownership of an engine statement (an earlier one is not finalised).
   void setStatement(sqlite3_stmt* statement);
 
@@ -56,7 +57,7 @@ class LiteStatement {
   }
 
  private:
-  bool engineStatementGone() const;
+  bool engineStatementGone() const { return _engineHandleState && _engineHandleState->closed; }
 
   sqlite3_stmt* _statement = nullptr;
   std::string _query;
