@@ -266,15 +266,21 @@ int LiteDatabase::changes() {
 // --- Result-set bookkeeping --------------------------------------------------------
 
 void LiteDatabase::closeOpenResultSets() {
-  const std::set<LiteResultSet*> openSetCopy = _openResultSets;
+  const std::vector<LiteResultSet*> openSetCopy = _openResultSets;
   for (LiteResultSet* rs : openSetCopy) {
     rs->setParentDB(nullptr);
     rs->close();
-    _openResultSets.erase(rs);
+    resultSetDidClose(rs);
   }
 }
 
-void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) { _openResultSets.erase(resultSet); }
+void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) {
+  // The newest result set is usually the one closing: search from the back.
+  const auto found = std::find(_openResultSets.rbegin(), _openResultSets.rend(), resultSet);
+  if (found == _openResultSets.rend()) return;
+  *found = _openResultSets.back();
+  _openResultSets.pop_back();
+}
 
 // --- Guards ------------------------------------------------------------------------
 
@@ -490,8 +496,12 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
 
   std::shared_ptr<LiteResultSet> rs =
       LiteResultSet::resultSetWithStatementUsingParentDatabase(statement, sharedSelfForResultSet());
-  rs->setQuery(sql);
-  _openResultSets.insert(rs.get());
+  if (statement->_query && *statement->_query == sql) {
+    rs->_query = statement->_query;
+  } else {
+    rs->setQuery(sql);
+  }
+  _openResultSets.push_back(rs.get());
   statement->setUseCount(statement->useCount() + 1);
   return rs;
 }

@@ -23,7 +23,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -390,7 +389,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   sqlite3* _db = nullptr;
   bool _isExecutingStatement = false;
   double _startBusyRetryTime = 0;
-  std::set<LiteResultSet*> _openResultSets;  // observers; each removes itself on close
+  // Observers; each removes itself on close. A vector, not a set: registering a result
+  // set on every query then costs no allocation.
+  std::vector<LiteResultSet*> _openResultSets;
   bool _shouldCacheStatements = false;
   bool _traceExecution = false;
   bool _checkedOut = false;

@@ -22,7 +22,7 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentD
 
 LiteResultSet::~LiteResultSet() {
   close();
-  _query.clear();
+  _query.reset();
   _columnNameToIndexMap.reset();
 }
 

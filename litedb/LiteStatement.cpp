@@ -26,5 +26,5 @@ void LiteStatement::close() {
 
 std::string LiteStatement::description() const {
   return litedb_internal::objectDescription("LiteStatement", this) + " " +
-         std::to_string(_useCount) + " hit(s) for query " + _query;
+         std::to_string(_useCount) + " hit(s) for query " + query();
 }

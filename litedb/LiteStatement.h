@@ -15,6 +15,14 @@
 
 struct sqlite3_stmt;
 
+namespace litedb_internal {
+// What the query of an object without one reads as.
+inline const std::string& noText() {
+  static const std::string none;
+  return none;
+}
+}  // namespace litedb_internal
+
 // Shared between a connection and the statements prepared on it: set once the
 // connection has finalised every remaining statement while closing.
 struct LiteEngineHandleState {
@@ -34,8 +42,10 @@ class LiteStatement {
   // Takes ownership of an engine statement (an earlier one is not finalised).
   void setStatement(sqlite3_stmt* statement);
 
-  const std::string& query() const { return _query; }
-  void setQuery(std::string query) { _query = std::move(query); }
+  const std::string& query() const { return _query ? *_query : litedb_internal::noText(); }
+  void setQuery(std::string query) {
+    _query = std::make_shared<const std::string>(std::move(query));
+  }
 
   std::int64_t useCount() const { return _useCount; }
   void setUseCount(std::int64_t useCount) { _useCount = useCount; }
@@ -60,7 +70,10 @@ class LiteStatement {
   bool engineStatementGone() const { return _engineHandleState && _engineHandleState->closed; }
 
   sqlite3_stmt* _statement = nullptr;
-  std::string _query;
+  friend class LiteDatabase;  // hands the query text to result sets
+
+  // Shared with the result sets run from this statement, which then need no copy.
+  std::shared_ptr<const std::string> _query;
   std::int64_t _useCount = 0;
   bool _inUse = false;
   std::shared_ptr<const LiteEngineHandleState> _engineHandleState;

@@ -49,12 +49,22 @@ TEST_F(StatementCacheTest, ARepeatedQueryReusesItsIdleStatement) {
     if (!first) first = rs->statement()->statement();
     EXPECT_EQ(rs->statement()->statement(), first);  // not prepared again
     EXPECT_TRUE(rs->statement()->inUse());
+    EXPECT_EQ(rs->query(), "select a from t where a > ?");
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->intForColumnIndex(0), i + 1);  // the new argument, not the old one
     rs->close();
   }
+  // Renaming the cached statement's text does not rename the next result set's.
+  cached("select a from t where a > ?").front()->setQuery("renamed");
+  auto rs = db->executeQuery("select a from t where a > ?", 0);
+  ASSERT_TRUE(rs);
+  EXPECT_EQ(rs->query(), "select a from t where a > ?");
+  rs->setQuery("mine");
+  EXPECT_EQ(rs->statement()->query(), "renamed");
+  rs->close();
+  cached("select a from t where a > ?").front()->setQuery("select a from t where a > ?");
   ASSERT_EQ(cached("select a from t where a > ?").size(), 1u);
-  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 2);
+  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 3);
   EXPECT_FALSE(cached("select a from t where a > ?").front()->inUse());
   EXPECT_EQ(engineStatements(), 1);
   EXPECT_THAT(log.lines(), IsEmpty());
@@ -157,6 +167,7 @@ TEST_F(StatementCacheTest, SwitchingOffUnderAnOpenResultSetLetsItFinish) {
   // Reaching the end closed the result set, which finalised its statement.
   EXPECT_TRUE(statement.expired());
   EXPECT_EQ(engineStatements(), 0);
+  EXPECT_EQ(rs->query(), "select a from t");  // the text outlives the statement
   EXPECT_THAT(log.lines(), IsEmpty());
 }
 
