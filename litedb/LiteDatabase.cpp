@@ -380,7 +380,8 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
   if (_shouldCacheStatements) {
     *cached = cachedStatementForQuery(sql);
     sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
-    if (*cached) (*cached)->reset();
+    // One that litedb reset after its last run, and that has not run since, is ready.
+    if (*cached && !(*cached)->isKnownReset()) (*cached)->reset();
     if (pStmt) return pStmt;
     // A statement closed by its holder would be found first every time, and a fresh
     // one stored beside it on each run; drop it so the cache cannot grow that way.
@@ -646,6 +647,7 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   if (cachedStmt) {
     cachedStmt->setUseCount(cachedStmt->useCount() + 1);
     closeErrorCode = sqlite3_reset(pStmt);
+    cachedStmt->noteReset();  // whatever it returned, the statement is back at its start
   } else {
     closeErrorCode = sqlite3_finalize(pStmt);
   }

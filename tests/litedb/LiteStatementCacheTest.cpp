@@ -90,6 +90,33 @@ TEST_F(StatementCacheTest, UpdatesReuseTheirStatementWithoutMarkingItInUse) {
   log.take();
 }
 
+TEST_F(StatementCacheTest, AnIdleStatementSteppedThroughItsHandleIsResetBeforeReuse) {
+  // Stepped part way, to the end, and into a failure: each leaves the engine statement
+  // unable to take new arguments until it is reset.
+  ASSERT_TRUE(db->executeStatements("create unique index u on t(a)"));
+  const std::string query = "select a from t where a > ? order by a";
+  const std::string update = "insert into t values (?)";
+  for (int steps : {1, 100}) {
+    SCOPED_TRACE(steps);
+    auto rs = db->executeQuery(query, 0);
+    ASSERT_TRUE(rs && rs->next());
+    rs->close();
+    sqlite3_stmt* handle = cached(query).front()->statement();
+    for (int i = 0; i < steps && sqlite3_step(handle) == SQLITE_ROW; ++i) {
+    }
+    rs = db->executeQuery(query, 2);
+    ASSERT_TRUE(rs && rs->next());
+    EXPECT_EQ(rs->intForColumnIndex(0), 3);  // the new argument, not the old one
+    rs->close();
+  }
+  ASSERT_TRUE(db->executeUpdate(update, 20));
+  sqlite3_stmt* handle = cached(update).front()->statement();
+  ASSERT_EQ(sqlite3_step(handle), SQLITE_CONSTRAINT);  // 20 again
+  ASSERT_TRUE(db->executeUpdate(update, 21));
+  EXPECT_EQ(engineScalar(*db, "select group_concat(a) from t"), "1,2,3,20,21");
+  log.take();
+}
+
 TEST_F(StatementCacheTest, AReusedUpdateStoresEachCallsOwnTextAndBytes) {
   // Every call's values are gone once it returns, and the next call reuses the
   // statement: each row must hold what its own call gave, nothing left from before.
