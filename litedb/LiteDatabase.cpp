@@ -308,14 +308,20 @@ void LiteDatabase::setShouldCacheStatements(bool value) {
 }
 
 void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedStatements) {
+  _lastCacheEntry = nullptr;
   _cachedStatements = std::move(cachedStatements);
 }
 
 std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
   if (!_cachedStatements) return nullptr;
-  const auto found = _cachedStatements->find(query);
-  if (found == _cachedStatements->end()) return nullptr;
-  for (const std::shared_ptr<LiteStatement>& statement : found->second) {
+  LiteStatementCache::value_type* entry = _lastCacheEntry;
+  if (!entry || entry->first != query) {
+    const auto found = _cachedStatements->find(query);
+    if (found == _cachedStatements->end()) return nullptr;
+    entry = &*found;
+    _lastCacheEntry = entry;
+  }
+  for (const std::shared_ptr<LiteStatement>& statement : entry->second) {
     if (!statement->inUse()) return statement;
   }
   return nullptr;
@@ -341,11 +347,13 @@ void LiteDatabase::clearCachedStatements() {
     const std::vector<std::shared_ptr<LiteStatement>> snapshot = statements;
     for (const std::shared_ptr<LiteStatement>& statement : snapshot) statement->close();
   }
+  _lastCacheEntry = nullptr;
   _cachedStatements->clear();
 }
 
 void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement) {
   if (!_cachedStatements) return;
+  _lastCacheEntry = nullptr;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
     statements.erase(std::remove(statements.begin(), statements.end(), statement),

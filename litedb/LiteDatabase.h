@@ -401,6 +401,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool _isInTransaction = false;
   double _maxBusyRetryTimeInterval = 2.0;
   std::optional<LiteStatementCache> _cachedStatements;
+  // The cache entry the last lookup found, so that a statement run over and over skips
+  // the search of the map; cleared whenever entries are removed.
+  LiteStatementCache::value_type* _lastCacheEntry = nullptr;
   // The blocks of the registered SQL functions; the engine holds pointers to them.
   std::vector<std::unique_ptr<LiteSQLiteFunctionBlock>> _openFunctions;
   std::shared_ptr<LiteDateFormatter> _dateFormat;
