@@ -247,15 +247,21 @@ int LiteDatabase::changes() {
 // --- Result-set bookkeeping --------------------------------------------------------
 
 void LiteDatabase::closeOpenResultSets() {
-  const std::set<LiteResultSet*> openSetCopy = _openResultSets;
+  const std::vector<LiteResultSet*> openSetCopy = _openResultSets;
   for (LiteResultSet* rs : openSetCopy) {
     rs->setParentDB(nullptr);
     rs->close();
-    _openResultSets.erase(rs);
+    resultSetDidClose(rs);
   }
 }
 
-void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) { _openResultSets.erase(resultSet); }
+void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) {
+  // The newest result set is usually the one closing: search from the back.
+  const auto found = std::find(_openResultSets.rbegin(), _openResultSets.rend(), resultSet);
+  if (found == _openResultSets.rend()) return;
+  *found = _openResultSets.back();
+  _openResultSets.pop_back();
+}
 
 // --- Guards ------------------------------------------------------------------------
 
@@ -283,14 +289,20 @@ void LiteDatabase::setShouldCacheStatements(bool value) {
 }
 
 void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedStatements) {
+  _lastCacheEntry = nullptr;
   _cachedStatements = std::move(cachedStatements);
 }
 
 std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
   if (!_cachedStatements) return nullptr;
-  const auto found = _cachedStatements->find(query);
-  if (found == _cachedStatements->end()) return nullptr;
-  for (const std::shared_ptr<LiteStatement>& statement : found->second) {
+  LiteStatementCache::value_type* entry = _lastCacheEntry;
+  if (!entry || entry->first != query) {
+    const auto found = _cachedStatements->find(query);
+    if (found == _cachedStatements->end()) return nullptr;
+    entry = &*found;
+    _lastCacheEntry = entry;
+  }
+  for (const std::shared_ptr<LiteStatement>& statement : entry->second) {
     if (!statement->inUse()) return statement;
   }
   return nullptr;
@@ -316,11 +328,13 @@ void LiteDatabase::clearCachedStatements() {
     const std::vector<std::shared_ptr<LiteStatement>> snapshot = statements;
     for (const std::shared_ptr<LiteStatement>& statement : snapshot) statement->close();
   }
+  _lastCacheEntry = nullptr;
   _cachedStatements->clear();
 }
 
 void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement) {
   if (!_cachedStatements) return;
+  _lastCacheEntry = nullptr;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
     statements.erase(std::remove(statements.begin(), statements.end(), statement),
@@ -355,7 +369,8 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
   if (_shouldCacheStatements) {
     *cached = cachedStatementForQuery(sql);
     sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
-    if (*cached) (*cached)->reset();
+    // One that litedb reset after its last run, and that has not run since, is ready.
+    if (*cached && !(*cached)->isKnownReset()) (*cached)->reset();
     if (pStmt) return pStmt;
     // A statement closed by its holder would be found first every time, and a fresh
     // one stored beside it on each run; drop it so the cache cannot grow that way.
@@ -374,16 +389,16 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
 // Binds parameters 1..queryCount from the array, or else from the variable list, in
 // order, stopping when the arguments run out. Returns how many were bound.
 int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                                          const std::vector<LiteValue>* arrayArgs,
-                                          const LiteVAList* args) {
+                                          std::span<const LiteValue> arrayArgs,
+                                          std::span<const LiteValue> listArgs, bool engineCopies) {
   int idx = 0;
   std::size_t nextListValue = 0;
   while (idx < queryCount) {
     const LiteValue* obj = nullptr;
-    if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size()) {
-      obj = &(*arrayArgs)[static_cast<std::size_t>(idx)];
-    } else if (args && nextListValue < args->size()) {
-      obj = &(*args)[nextListValue++];
+    if (static_cast<std::size_t>(idx) < arrayArgs.size()) {
+      obj = &arrayArgs[static_cast<std::size_t>(idx)];
+    } else if (nextListValue < listArgs.size()) {
+      obj = &listArgs[nextListValue++];
     } else {
       break;
     }
@@ -395,14 +410,29 @@ int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
       }
     }
     ++idx;
-    bindObjectToColumnInStatement(*obj, idx, pStmt);
+    bindValue(*obj, idx, pStmt, engineCopies);
   }
   return idx;
 }
 
+namespace {
+
+std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
+  return values ? std::span<const LiteValue>(*values) : std::span<const LiteValue>();
+}
+
+}  // namespace
+
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
+  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+}
+
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
+                                                              std::span<const LiteValue> arrayArgs,
+                                                              const LiteDictionary* dictionaryArgs,
+                                                              std::span<const LiteValue> listArgs) {
   if (!databaseExists()) return nullptr;
   if (_isExecutingStatement) {
     warnInUse();
@@ -424,14 +454,15 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
       if (_traceExecution) liteLog(parameterName + " = " + value.description());
       const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
       if (namedIdx > 0) {
-        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        // The result set steps after the arguments may be gone: the engine copies.
+        bindValue(value, namedIdx, pStmt, true);
         ++idx;
       } else {
         liteLog("Could not find index for " + key);
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, true);
   }
 
   if (idx != queryCount) {
@@ -455,8 +486,12 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
 
   std::shared_ptr<LiteResultSet> rs =
       LiteResultSet::resultSetWithStatementUsingParentDatabase(statement, sharedSelfForResultSet());
-  rs->setQuery(sql);
-  _openResultSets.insert(rs.get());
+  if (statement->_query && *statement->_query == sql) {
+    rs->_query = statement->_query;
+  } else {
+    rs->setQuery(sql);
+  }
+  _openResultSets.push_back(rs.get());
   statement->setUseCount(statement->useCount() + 1);
   return rs;
 }
@@ -484,10 +519,28 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
   return rs;
 }
 
+namespace {
+
+// The update core binds, steps and resets within the call, while the caller's values
+// are alive, so the engine need not copy their text and bytes (a copy costs an
+// allocation per parameter). A reused statement never steps with a pointer left from
+// an earlier call: every call rebinds each parameter, or finalises the statement when
+// the count does not match.
+constexpr bool kUpdateEngineCopies = false;
+
+}  // namespace
+
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
+  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+}
+
+bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+                                     std::span<const LiteValue> arrayArgs,
+                                     const LiteDictionary* dictionaryArgs,
+                                     std::span<const LiteValue> listArgs) {
   if (!databaseExists()) return false;
   if (_isExecutingStatement) {
     warnInUse();
@@ -512,7 +565,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
       if (_traceExecution) liteLog(parameterName + " = " + value.description());
       const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
       if (namedIdx > 0) {
-        bindObjectToColumnInStatement(value, namedIdx, pStmt);
+        bindValue(value, namedIdx, pStmt, kUpdateEngineCopies);
         ++idx;
       } else {
         const std::string message = "Could not find index for " + key;
@@ -521,7 +574,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, args);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, kUpdateEngineCopies);
   }
 
   if (idx != queryCount) {
@@ -583,6 +636,7 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
   if (cachedStmt) {
     cachedStmt->setUseCount(cachedStmt->useCount() + 1);
     closeErrorCode = sqlite3_reset(pStmt);
+    cachedStmt->noteReset();  // whatever it returned, the statement is back at its start
   } else {
     closeErrorCode = sqlite3_finalize(pStmt);
   }
@@ -1020,8 +1074,9 @@ namespace {
 
 // Binds the whole text by its byte count: measuring it up to the first NUL would
 // silently store a shorter value than the caller gave (a std::string may hold NULs).
-void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text) {
-  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
+              sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
+  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
 }
 
 }  // namespace
@@ -1030,6 +1085,13 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
                                                  sqlite3_stmt* pStmt) {
   // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
   // the caller and may be gone before the statement is reset or finalised.
+  bindValue(obj, idx, pStmt, true);
+}
+
+void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
+                             bool engineCopies) {
+  // Text and bytes the value holds; text made here (dates, descriptions) is always copied.
+  const sqlite3_destructor_type heldValue = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
   switch (obj.kind()) {
     case LiteValue::Kind::Absent:
     case LiteValue::Kind::Null:
@@ -1039,7 +1101,7 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       const LiteData& bytes = *obj.data();
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
       const void* pointer = bytes.empty() ? static_cast<const void*>("") : bytes.data();
-      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), SQLITE_TRANSIENT);
+      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue);
       return;
     }
     case LiteValue::Kind::Date:
@@ -1076,7 +1138,7 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
       }
       break;
     case LiteValue::Kind::Text:
-      bindText(pStmt, idx, *obj.text());
+      bindText(pStmt, idx, *obj.text(), heldValue);
       return;
     case LiteValue::Kind::Other:
       break;

@@ -17,12 +17,13 @@
 // thread. The engine library must be built thread-safe (checked on construction).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -161,8 +162,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                                                          std::optional<LiteError>* error);
   template <class... Args>
   std::shared_ptr<LiteResultSet> executeQuery(const std::string& sql, Args&&... args) {
-    const LiteVAList list{LiteValue(std::forward<Args>(args))...};
-    return executeQueryWithVAList(sql, list);
+    // On the stack: a vector would cost an allocation on every call.
+    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
+    return executeQueryCore(sql, {}, nullptr, list);
   }
 
   // --- Updates ---------------------------------------------------------------------
@@ -180,15 +182,14 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                                 std::optional<LiteError>* error);
   template <class... Args>
   bool executeUpdate(const std::string& sql, Args&&... args) {
-    const LiteVAList list{LiteValue(std::forward<Args>(args))...};
-    return executeUpdateWithVAList(sql, list);
+    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
+    return executeUpdateCore(sql, nullptr, {}, nullptr, list);
   }
   template <class... Args>
   bool executeUpdateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
                                          Args&&... args) {
-    const LiteVAList list{LiteValue(std::forward<Args>(args))...};
-    return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, nullptr, nullptr,
-                                                                      &list);
+    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
+    return executeUpdateCore(sql, error, {}, nullptr, list);
   }
   template <class... Args>
   bool updateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
@@ -391,13 +392,28 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   void logPrepareFailure(const std::string& sql);
   void forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement);
   sqlite3_stmt* statementForQuery(const std::string& sql, std::shared_ptr<LiteStatement>* cached);
+  // The query and update cores. Positional values come from the array first, then
+  // from the list, as in the public cores; the spans may be empty.
+  std::shared_ptr<LiteResultSet> executeQueryCore(const std::string& sql,
+                                                  std::span<const LiteValue> arrayArgs,
+                                                  const LiteDictionary* dictionaryArgs,
+                                                  std::span<const LiteValue> listArgs);
+  bool executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+                         std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
+                         std::span<const LiteValue> listArgs);
   int bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                              const std::vector<LiteValue>* arrayArgs, const LiteVAList* args);
+                              std::span<const LiteValue> arrayArgs,
+                              std::span<const LiteValue> listArgs, bool engineCopies);
+  // As bindObjectToColumnInStatement; with engineCopies false, text and bytes held by
+  // the value are bound without a copy, so the value must outlive the statement's step.
+  void bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt, bool engineCopies);
 
   sqlite3* _db = nullptr;
   bool _isExecutingStatement = false;
   double _startBusyRetryTime = 0;
-  std::set<LiteResultSet*> _openResultSets;  // observers; each removes itself on close
+  // Observers; each removes itself on close. A vector, not a set: registering a result
+  // set on every query then costs no allocation.
+  std::vector<LiteResultSet*> _openResultSets;
   bool _shouldCacheStatements = false;
   bool _traceExecution = false;
   bool _checkedOut = false;
@@ -407,6 +423,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool _isInTransaction = false;
   double _maxBusyRetryTimeInterval = 2.0;
   std::optional<LiteStatementCache> _cachedStatements;
+  // The cache entry the last lookup found, so that a statement run over and over skips
+  // the search of the map; cleared whenever entries are removed.
+  LiteStatementCache::value_type* _lastCacheEntry = nullptr;
   // The blocks of the registered SQL functions; the engine holds pointers to them.
   std::vector<std::unique_ptr<LiteSQLiteFunctionBlock>> _openFunctions;
   std::shared_ptr<LiteDateFormatter> _dateFormat;

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteInternal.h"
 #include "litedb/LiteLog.h"
@@ -20,7 +22,7 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentD
 
 LiteResultSet::~LiteResultSet() {
   close();
-  _query.clear();
+  _query.reset();
   _columnNameToIndexMap.reset();
 }
 
@@ -108,21 +110,21 @@ const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
 
 namespace {
 
-// Whether `name`, lower-cased in ASCII, is `lowerKey`. Only for ASCII names, whose
-// full lower-casing is the ASCII one.
-bool isLowercaseOf(const std::string& lowerKey, const std::string& name) {
-  if (lowerKey.size() != name.size()) return false;
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    char c = name[k];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lowerKey[k]) return false;
+bool isASCII(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
   }
   return true;
 }
 
-bool isASCII(const std::string& text) {
-  for (char c : text) {
+// Whether `name`, lower-cased in ASCII, is `lowerKey` (of the same length). A name with
+// a byte beyond ASCII never matches here, so a match is always exact.
+bool isASCIILowercaseOf(const std::string& lowerKey, const std::string& name) {
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    char c = name[k];
     if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowerKey[k]) return false;
   }
   return true;
 }
@@ -132,16 +134,28 @@ bool isASCII(const std::string& text) {
 int LiteResultSet::columnIndexForName(const std::string& columnName) {
   // A closed result set has no columns, whatever the map remembers.
   if (_statement && _statement->statement()) {
-    const std::map<std::string, int>& map = columnNameToIndexMap();
+    if (!_columnNameToIndexMap) columnNameToIndexMap();
     // Every by-name getter comes through here, once per column per row: for the usual
-    // short ASCII names and few columns, compare in place rather than build a
-    // lower-cased copy and search the map. Later columns win, as in the map.
+    // short ASCII names and few columns, compare in place (lengths first) rather than
+    // build a lower-cased copy and search the map. Later columns win, as in the map.
     constexpr std::size_t kScanLimit = 16;
-    if (_lowercaseColumnNames.size() <= kScanLimit && isASCII(columnName)) {
+    bool searchMap = _lowercaseColumnNames.size() > kScanLimit;
+    if (!searchMap) {
       for (std::size_t i = _lowercaseColumnNames.size(); i-- > 0;) {
-        if (isLowercaseOf(_lowercaseColumnNames[i], columnName)) return static_cast<int>(i);
+        const std::string& lowerName = _lowercaseColumnNames[i];
+        if (lowerName.size() != columnName.size()) continue;
+        // Names are often asked for already in lower case; lower-casing leaves such a
+        // name as it is, so an exact match is the map's answer too.
+        if (std::memcmp(lowerName.data(), columnName.data(), columnName.size()) == 0 ||
+            isASCIILowercaseOf(lowerName, columnName)) {
+          return static_cast<int>(i);
+        }
       }
-    } else {
+      // Lower-casing beyond ASCII may change a name's length or bytes: ask the map.
+      searchMap = !isASCII(columnName);
+    }
+    if (searchMap) {
+      const std::map<std::string, int>& map = *_columnNameToIndexMap;
       const auto found = map.find(litedb_internal::lowercase(columnName));
       if (found != map.end()) return found->second;
     }
@@ -163,9 +177,9 @@ sqlite3_stmt* LiteResultSet::rowStatement(int columnIdx) const {
   sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
   if (!pStmt) return nullptr;
   // Reading with no current row would leave SQLITE_RANGE as the connection's last
-  // error; answer "nothing there" ourselves instead.
-  if (sqlite3_data_count(pStmt) == 0) return nullptr;
-  if (columnIdx < 0 || columnIdx >= sqlite3_column_count(pStmt)) return nullptr;
+  // error; answer "nothing there" ourselves instead. With a row current the data
+  // count is the column count, so one call checks both.
+  if (columnIdx < 0 || columnIdx >= sqlite3_data_count(pStmt)) return nullptr;
   return pStmt;
 }
 
@@ -241,8 +255,8 @@ std::optional<std::string> LiteResultSet::stringForColumn(const std::string& col
 
 const char* LiteResultSet::UTF8StringForColumnIndex(int columnIdx) const {
   sqlite3_stmt* pStmt = rowStatement(columnIdx);
-  if (!pStmt || sqlite3_column_type(pStmt, columnIdx) == SQLITE_NULL) return nullptr;
-  return reinterpret_cast<const char*>(sqlite3_column_text(pStmt, columnIdx));
+  // The engine gives NULL as a null pointer, so no need to ask for the type first.
+  return pStmt ? reinterpret_cast<const char*>(sqlite3_column_text(pStmt, columnIdx)) : nullptr;
 }
 
 const char* LiteResultSet::UTF8StringForColumn(const std::string& columnName) {

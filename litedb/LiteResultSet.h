@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "litedb/LiteStatement.h"
 #include "litedb/LiteValue.h"
 
 class LiteDatabase;
@@ -53,8 +54,10 @@ class LiteResultSet {
   // --- Properties -------------------------------------------------------------------
   const std::shared_ptr<LiteDatabase>& parentDB() const { return _parentDB; }
   void setParentDB(std::shared_ptr<LiteDatabase> parentDB) { _parentDB = std::move(parentDB); }
-  const std::string& query() const { return _query; }
-  void setQuery(std::string query) { _query = std::move(query); }
+  const std::string& query() const { return _query ? *_query : litedb_internal::noText(); }
+  void setQuery(std::string query) {
+    _query = std::make_shared<const std::string>(std::move(query));
+  }
   const std::shared_ptr<LiteStatement>& statement() const { return _statement; }
   void setStatement(std::shared_ptr<LiteStatement> statement) { _statement = std::move(statement); }
 
@@ -126,6 +129,9 @@ class LiteResultSet {
   // The same lower-cased names by index, for lookups without building a lower-cased copy.
   std::vector<std::string> _lowercaseColumnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
-  std::string _query;
+  friend class LiteDatabase;  // shares its statement's query text with it
+
+  // Shared with the statement when it holds the same text, so no copy per query.
+  std::shared_ptr<const std::string> _query;
   std::shared_ptr<LiteStatement> _statement;
 };

@@ -6,22 +6,29 @@
 
 LiteStatement::~LiteStatement() { close(); }
 
-bool LiteStatement::engineStatementGone() const {
-  return _engineHandleState && _engineHandleState->closed;
-}
-
-sqlite3_stmt* LiteStatement::statement() const {
-  return engineStatementGone() ? nullptr : _statement;
-}
-
 void LiteStatement::setStatement(sqlite3_stmt* statement) {
   _statement = statement;
   _engineHandleState.reset();
+  _isReset = false;
 }
 
 void LiteStatement::reset() {
-  if (sqlite3_stmt* stmt = statement()) sqlite3_reset(stmt);
+  if (sqlite3_stmt* stmt = statement()) {
+    sqlite3_reset(stmt);
+    noteReset();
+  }
   _inUse = false;
+}
+
+void LiteStatement::noteReset() {
+  sqlite3_stmt* stmt = statement();
+  _isReset = stmt != nullptr;
+  _runsAtReset = stmt ? sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_RUN, 0) : 0;
+}
+
+bool LiteStatement::isKnownReset() const {
+  sqlite3_stmt* stmt = statement();
+  return _isReset && stmt && sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_RUN, 0) == _runsAtReset;
 }
 
 void LiteStatement::close() {
@@ -30,9 +37,10 @@ void LiteStatement::close() {
   _statement = nullptr;
   _engineHandleState.reset();
   _inUse = false;
+  _isReset = false;
 }
 
 std::string LiteStatement::description() const {
   return litedb_internal::objectDescription("LiteStatement", this) + " " +
-         std::to_string(_useCount) + " hit(s) for query " + _query;
+         std::to_string(_useCount) + " hit(s) for query " + query();
 }

@@ -15,6 +15,14 @@
 
 struct sqlite3_stmt;
 
+namespace litedb_internal {
+// What the query of an object without one reads as.
+inline const std::string& noText() {
+  static const std::string none;
+  return none;
+}
+}  // namespace litedb_internal
+
 // Shared between a connection and the statements prepared on it: set once the
 // connection has finalised every remaining statement while closing.
 struct LiteEngineHandleState {
@@ -29,18 +37,25 @@ class LiteStatement {
   LiteStatement& operator=(const LiteStatement&) = delete;
 
   // The engine statement; nullptr after close (or after its connection closed).
-  sqlite3_stmt* statement() const;
+  // Inline: every column read of a result set asks for it.
+  sqlite3_stmt* statement() const { return engineStatementGone() ? nullptr : _statement; }
   // Takes ownership of an engine statement (an earlier one is not finalised).
   void setStatement(sqlite3_stmt* statement);
 
-  const std::string& query() const { return _query; }
-  void setQuery(std::string query) { _query = std::move(query); }
+  const std::string& query() const { return _query ? *_query : litedb_internal::noText(); }
+  void setQuery(std::string query) {
+    _query = std::make_shared<const std::string>(std::move(query));
+  }
 
   std::int64_t useCount() const { return _useCount; }
   void setUseCount(std::int64_t useCount) { _useCount = useCount; }
 
   bool inUse() const { return _inUse; }
-  void setInUse(bool inUse) { _inUse = inUse; }
+  // Whoever takes a statement into use steps it, so it must be reset before reuse.
+  void setInUse(bool inUse) {
+    _inUse = inUse;
+    if (inUse) _isReset = false;
+  }
 
   // Resets the engine statement, if any; always clears inUse.
   void reset();
@@ -56,11 +71,22 @@ class LiteStatement {
   }
 
  private:
-  bool engineStatementGone() const;
+  bool engineStatementGone() const { return _engineHandleState && _engineHandleState->closed; }
 
   sqlite3_stmt* _statement = nullptr;
-  std::string _query;
+  friend class LiteDatabase;  // hands the query text to result sets
+
+  // Shared with the result sets run from this statement, which then need no copy.
+  std::shared_ptr<const std::string> _query;
   std::int64_t _useCount = 0;
   bool _inUse = false;
+  // Whether the engine statement is known to be at its start: reset by litedb, not
+  // taken into use since, and not run since (the engine counts runs as they begin, so
+  // stepping through the raw handle shows). The cores then skip resetting it again,
+  // a locked engine call on every reuse.
+  bool isKnownReset() const;
+  void noteReset();
+  bool _isReset = false;
+  int _runsAtReset = 0;
   std::shared_ptr<const LiteEngineHandleState> _engineHandleState;
 };

@@ -76,30 +76,6 @@ LiteValue::LiteValue(std::string text) : _storage(std::move(text)) {}
 LiteValue::LiteValue(LiteData data) : _storage(std::move(data)) {}
 LiteValue::LiteValue(LiteDate date) : _storage(date) {}
 
-LiteValue::Kind LiteValue::kind() const {
-  switch (_storage.index()) {
-    case 0:
-      return Kind::Absent;
-    case 1:
-      return Kind::Null;
-    case 2:
-      return Kind::Data;
-    case 3:
-      return Kind::Date;
-    case 4:
-      return Kind::Number;
-    case 5:
-      return Kind::Text;
-    default:
-      return Kind::Other;
-  }
-}
-
-char LiteValue::typeCode() const {
-  const Number* n = std::get_if<Number>(&_storage);
-  return n ? n->code : 0;
-}
-
 namespace {
 
 bool isUnsignedCode(char code) { return code == 'C' || code == 'S' || code == 'I' || code == 'Q'; }
@@ -175,10 +151,6 @@ std::string LiteValue::description() const {
   }
   return {};
 }
-
-const std::string* LiteValue::text() const { return std::get_if<std::string>(&_storage); }
-
-const LiteData* LiteValue::data() const { return std::get_if<LiteData>(&_storage); }
 
 std::optional<LiteDate> LiteValue::date() const {
   if (const LiteDate* d = std::get_if<LiteDate>(&_storage)) return *d;

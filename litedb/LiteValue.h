@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -62,22 +63,30 @@ class LiteValue {
   LiteValue(LiteData data);
   LiteValue(LiteDate date);
 
-  Kind kind() const;
+  // kind, typeCode, text and data are inline: binding asks for them on every argument.
+  // The storage's alternatives are in the order of Kind.
+  Kind kind() const {
+    const std::size_t index = _storage.index();
+    return index < static_cast<std::size_t>(Kind::Other) ? static_cast<Kind>(index) : Kind::Other;
+  }
   bool isAbsent() const { return kind() == Kind::Absent; }
   bool isNull() const { return kind() == Kind::Null; }
   // Absent or the null marker: both are stored as SQL NULL.
   bool isNullOrAbsent() const { return isAbsent() || isNull(); }
 
   // The number's one-letter type code; 0 for other kinds.
-  char typeCode() const;
+  char typeCode() const {
+    const Number* n = std::get_if<Number>(&_storage);
+    return n ? n->code : 0;
+  }
 
   // Text as itself, numbers in decimal, bytes as <0a1b...>, dates as
   // "1970-01-01 00:00:00 +0000", the null marker as "<null>", absent as "(null)".
   std::string description() const;
 
   // Typed readers. Each gives nothing (nullptr / nullopt) for a value of another kind.
-  const std::string* text() const;
-  const LiteData* data() const;
+  const std::string* text() const { return std::get_if<std::string>(&_storage); }
+  const LiteData* data() const { return std::get_if<LiteData>(&_storage); }
   std::optional<LiteDate> date() const;
 
   // Number readers: the number converted as C++ converts its type, except that a
@@ -111,6 +120,9 @@ class LiteValue {
     bool operator==(const Other&) const = default;
   };
   using Storage = std::variant<Absent, Null, LiteData, LiteDate, Number, std::string, Other>;
+  static_assert(
+      std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(Kind::Text), Storage>,
+                     std::string>);
 
   static LiteValue signedNumber(char code, long long value);
   static LiteValue unsignedNumber(char code, unsigned long long value);

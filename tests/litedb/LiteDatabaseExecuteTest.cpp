@@ -115,6 +115,12 @@ TEST_F(ExecuteTest, BoundTextAndBytesOutliveTheArguments) {
   ASSERT_TRUE(rs && rs->next());
   EXPECT_EQ(rs->stringForColumnIndex(0), std::string(1000, 'x'));
   EXPECT_EQ(rs->dataForColumnIndex(1), LiteData(1000, 0xab));
+
+  // The variable-list form gathers its values for the call only.
+  rs = db->executeQuery("select ?, ?", std::string(1000, 'y'), LiteData(1000, 0xcd));
+  ASSERT_TRUE(rs && rs->next());
+  EXPECT_EQ(rs->stringForColumnIndex(0), std::string(1000, 'y'));
+  EXPECT_EQ(rs->dataForColumnIndex(1), LiteData(1000, 0xcd));
 }
 
 TEST_F(ExecuteTest, TextHoldingNulCharactersIsStoredWhole) {

@@ -84,6 +84,34 @@ TEST_F(ResultSetTest, UnknownColumnWarnsWithTheLowerCasedNameAndReadsAsNothing) 
   EXPECT_EQ(db->lastErrorCode(), SQLITE_ROW);  // the engine was not asked for column -1
 }
 
+TEST_F(ResultSetTest, NamesOfEqualLengthOrSharedPrefixesFindTheirOwnColumn) {
+  // Past 16 columns the lookup takes another path; both must give the same answers.
+  std::string wide = "select 1 as ab, 2 as AC, 3 as abc, 4 as \"Äb\", 5 as b";
+  for (int i = 5; i < 20; ++i) wide += ", " + std::to_string(i + 1) + " as Col" + std::to_string(i);
+  struct Case {
+    const char* name;
+    int index;
+  };
+  const Case cases[] = {{"ab", 0}, {"AB", 0}, {"ac", 1}, {"aC", 1}, {"abc", 2},   {"ABC", 2},
+                        {"äb", 3}, {"ÄB", 3}, {"b", 4},  {"a", -1}, {"abcd", -1}, {"äc", -1}};
+  for (const std::string& sql : {std::string("select 1 as ab, 2 as AC, 3 as abc, 4 as \"Äb\", "
+                                             "5 as b"),
+                                 wide}) {
+    SCOPED_TRACE(sql);
+    auto rs = db->executeQuery(sql);
+    ASSERT_TRUE(rs->next());
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ(rs->columnIndexForName(c.name), c.index);
+      EXPECT_EQ(rs->intForColumn(c.name), c.index < 0 ? 0 : c.index + 1);
+    }
+    if (sql == wide) {
+      EXPECT_EQ(rs->intForColumn("COL19"), 20);
+    }
+  }
+  log.take();  // the misses warn, as tested above
+}
+
 TEST_F(ResultSetTest, DuplicateColumnNamesResolveToTheLastColumn) {
   struct Case {
     const char* sql;

@@ -49,12 +49,22 @@ TEST_F(StatementCacheTest, ARepeatedQueryReusesItsIdleStatement) {
     if (!first) first = rs->statement()->statement();
     EXPECT_EQ(rs->statement()->statement(), first);  // not prepared again
     EXPECT_TRUE(rs->statement()->inUse());
+    EXPECT_EQ(rs->query(), "select a from t where a > ?");
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->intForColumnIndex(0), i + 1);  // the new argument, not the old one
     rs->close();
   }
+  // Renaming the cached statement's text does not rename the next result set's.
+  cached("select a from t where a > ?").front()->setQuery("renamed");
+  auto rs = db->executeQuery("select a from t where a > ?", 0);
+  ASSERT_TRUE(rs);
+  EXPECT_EQ(rs->query(), "select a from t where a > ?");
+  rs->setQuery("mine");
+  EXPECT_EQ(rs->statement()->query(), "renamed");
+  rs->close();
+  cached("select a from t where a > ?").front()->setQuery("select a from t where a > ?");
   ASSERT_EQ(cached("select a from t where a > ?").size(), 1u);
-  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 2);
+  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 3);
   EXPECT_FALSE(cached("select a from t where a > ?").front()->inUse());
   EXPECT_EQ(engineStatements(), 1);
   EXPECT_THAT(log.lines(), IsEmpty());
@@ -78,6 +88,52 @@ TEST_F(StatementCacheTest, UpdatesReuseTheirStatementWithoutMarkingItInUse) {
   EXPECT_TRUE(db->executeUpdate("insert into t values (?)", 13));
   EXPECT_EQ(cached("insert into t values (?)").size(), 1u);
   log.take();
+}
+
+TEST_F(StatementCacheTest, AnIdleStatementSteppedThroughItsHandleIsResetBeforeReuse) {
+  // Stepped part way, to the end, and into a failure: each leaves the engine statement
+  // unable to take new arguments until it is reset.
+  ASSERT_TRUE(db->executeStatements("create unique index u on t(a)"));
+  const std::string query = "select a from t where a > ? order by a";
+  const std::string update = "insert into t values (?)";
+  for (int steps : {1, 100}) {
+    SCOPED_TRACE(steps);
+    auto rs = db->executeQuery(query, 0);
+    ASSERT_TRUE(rs && rs->next());
+    rs->close();
+    sqlite3_stmt* handle = cached(query).front()->statement();
+    for (int i = 0; i < steps && sqlite3_step(handle) == SQLITE_ROW; ++i) {
+    }
+    rs = db->executeQuery(query, 2);
+    ASSERT_TRUE(rs && rs->next());
+    EXPECT_EQ(rs->intForColumnIndex(0), 3);  // the new argument, not the old one
+    rs->close();
+  }
+  ASSERT_TRUE(db->executeUpdate(update, 20));
+  sqlite3_stmt* handle = cached(update).front()->statement();
+  ASSERT_EQ(sqlite3_step(handle), SQLITE_CONSTRAINT);  // 20 again
+  ASSERT_TRUE(db->executeUpdate(update, 21));
+  EXPECT_EQ(engineScalar(*db, "select group_concat(a) from t"), "1,2,3,20,21");
+  log.take();
+}
+
+TEST_F(StatementCacheTest, AReusedUpdateStoresEachCallsOwnTextAndBytes) {
+  // Every call's values are gone once it returns, and the next call reuses the
+  // statement: each row must hold what its own call gave, nothing left from before.
+  const std::string sql = "insert into t values (?)";
+  for (char c : {'p', 'q', 'r'}) {
+    ASSERT_TRUE(db->executeUpdate(sql, std::string(300, c)));
+    ASSERT_TRUE(
+        db->executeUpdateWithArgumentsInArray(sql, {LiteData(300, static_cast<std::uint8_t>(c))}));
+  }
+  ASSERT_TRUE(db->executeUpdate(sql, "short"));
+  ASSERT_EQ(cached(sql).size(), 1u);
+  EXPECT_EQ(cached(sql).front()->useCount(), 7);
+  EXPECT_EQ(engineScalar(*db,
+                         "select group_concat(typeof(a) || ':' || length(a) || ':' || "
+                         "substr(hex(a), 1, 2), ',') from t where rowid > 3"),
+            "text:300:70,blob:300:70,text:300:71,blob:300:71,text:300:72,blob:300:72,"
+            "text:5:73");
 }
 
 TEST_F(StatementCacheTest, OverlappingResultSetsUseTwoStatements) {
@@ -138,6 +194,7 @@ TEST_F(StatementCacheTest, SwitchingOffUnderAnOpenResultSetLetsItFinish) {
   // Reaching the end closed the result set, which finalised its statement.
   EXPECT_TRUE(statement.expired());
   EXPECT_EQ(engineStatements(), 0);
+  EXPECT_EQ(rs->query(), "select a from t");  // the text outlives the statement
   EXPECT_THAT(log.lines(), IsEmpty());
 }
 
