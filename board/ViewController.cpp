@@ -26,6 +26,7 @@
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
+#include "platform/AudioDevice.h"
 #include "platform/Console.h"
 #include "platform/FileManager.h"
 #include "platform/NotificationCenter.h"
@@ -47,6 +48,8 @@ constexpr int kMusicTagBase = 100;
 constexpr int kHotkeyTagBase = 200;
 constexpr const char* kClassIdPrefix = "00000000-0000-0000-0000-00000000000";
 constexpr const char* kVolumePrefix = "音量：";
+// Follows the window's title while no sound can be heard.
+constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -83,6 +86,10 @@ ViewController::ViewController(QWidget* parent)
   connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
   viewDidLoad();
+  boardTitle = windowTitle();
+  NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,
+                                                  [this] { audioDeviceDidChange(); });
+  showAudioDeviceState();
   restoreWindowGeometry();
 }
 
@@ -441,6 +448,24 @@ void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finish
   curButtonId.clear();
   btnStop->setEnabled(false);
   updatePlayingMark();
+}
+
+// The sound device can come (plugged in, or its sound server started after us) and go
+// (unplugged) while the board runs.
+void ViewController::audioDeviceDidChange() {
+  if (!AudioDevice::isOpen()) {
+    // The sound that played went with the device; a click starts it on the next one.
+    curButtonId.clear();
+    btnStop->setEnabled(false);
+    updatePlayingMark();
+    const std::string why = AudioDevice::lastError();
+    if (!why.empty()) consolePrint("音频输出设备断开了，声音无法播放：" + why);
+  }
+  showAudioDeviceState();
+}
+
+void ViewController::showAudioDeviceState() {
+  setWindowTitle(AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark);
 }
 
 void ViewController::startPlayingMark() {
