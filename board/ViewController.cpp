@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
@@ -589,7 +590,15 @@ QLabel* ViewController::hotkeyLabel(int n) const {
 
 void ViewController::restoreWindowGeometry() {
   const auto stored = UserDefaults::standardUserDefaults().objectForKey("windowGeometry");
-  if (stored) restoreGeometry(QByteArray::fromBase64(stored->toString().toLatin1()));
+  if (stored && restoreGeometry(QByteArray::fromBase64(stored->toString().toLatin1()))) return;
+  // First start: the laid-out size, unless the screen is smaller (a laptop's 1024x576),
+  // where the board takes the whole screen so that its bottom bar stays on it.
+  const QScreen* screen = this->screen();
+  if (!screen) return;
+  const QSize room = screen->availableSize();
+  if (room.width() >= width() && room.height() >= height()) return;
+  resize(size().boundedTo(room));
+  setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void ViewController::saveWindowGeometry() {
