@@ -10,11 +10,14 @@
 #include <QLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QTextLayout>
 #include <QWidget>
 
 #include <map>
@@ -334,6 +337,50 @@ private slots:
                          qPrintable(where));
             }
         }
+    }
+
+    // Hosts put emoji in their titles ("🎉 掌声"): each character must come from a font
+    // that has it, the emoji from the colour emoji font, not an empty box.
+    void emojiTitlesUseTheEmojiFont_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("sound button") << "btnMusic1";
+        QTest::newRow("category button") << "btnClass1";
+    }
+
+    void emojiTitlesUseTheEmojiFont()
+    {
+        QFETCH(QString, name);
+        const QString emojiFamily = QStringLiteral("Noto Color Emoji");
+        if (!QFontDatabase::families().contains(emojiFamily))
+            QSKIP("the colour emoji font is not installed (fonts-noto-color-emoji; scripts/install-deps)");
+        auto* button = control<QPushButton>(name);
+        QVERIFY(button);
+
+        const QString title = QStringLiteral("🎉 掌声");
+        QTextLayout layout(title, button->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        auto fontsOf = [&](int from, int length) {
+            QStringList families;
+            for (const QGlyphRun& run : layout.glyphRuns(from, length))
+                families << run.rawFont().familyName();
+            return families;
+        };
+        const QStringList emojiFonts = fontsOf(0, 2);  // one character, two UTF-16 units
+        QCOMPARE(emojiFonts, QStringList{emojiFamily});
+        for (const QGlyphRun& run : layout.glyphRuns(0, 2)) {
+            QVERIFY(run.rawFont().supportsCharacter(QChar::surrogateToUcs4(title[0], title[1])));
+            for (quint32 glyph : run.glyphIndexes())
+                QVERIFY(glyph != 0);  // 0 is the missing-glyph box
+        }
+        for (const QGlyphRun& run : layout.glyphRuns(3, 2)) {
+            QVERIFY2(run.rawFont().supportsCharacter(title[3]) && run.rawFont().supportsCharacter(title[4]),
+                     qPrintable(run.rawFont().familyName()));
+            QVERIFY(run.rawFont().familyName() != emojiFamily);
+        }
+        QVERIFY(!fontsOf(3, 2).isEmpty());
     }
 };
 
