@@ -82,11 +82,19 @@ bool AudioDevice::open(std::string* error) {
     return true;
   }
   state.wanted = true;
-  if (state.watcher == nullptr && QCoreApplication::instance() != nullptr) {
-    state.watcher = new QTimer();
-    state.watcher->moveToThread(QCoreApplication::instance()->thread());
-    QObject::connect(state.watcher, &QTimer::timeout, &AudioDevice::checkDevices);
-    state.watcher->start(kDeviceCheckMilliseconds);
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    static const bool closesAtExit = [] {
+      // Stops the audio thread and the watcher before Qt tears down what they reach.
+      qAddPostRoutine(closeAtApplicationExit);
+      return true;
+    }();
+    (void)closesAtExit;
+    if (state.watcher == nullptr) {
+      state.watcher = new QTimer();
+      state.watcher->moveToThread(app->thread());
+      QObject::connect(state.watcher, &QTimer::timeout, &AudioDevice::checkDevices);
+      state.watcher->start(kDeviceCheckMilliseconds);
+    }
   }
   return openDevice(/*restartAudio=*/false, error);
 }
@@ -155,12 +163,6 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   auto* receiver = new QObject();
   if (QCoreApplication* app = QCoreApplication::instance()) {
     receiver->moveToThread(app->thread());
-    static const bool closesAtExit = [] {
-      // Stops the audio thread before Qt tears down what its notices would reach.
-      qAddPostRoutine(closeAtApplicationExit);
-      return true;
-    }();
-    (void)closesAtExit;
   }
   mainThreadReceiver.store(receiver);
   soundingTicket.store(0);
