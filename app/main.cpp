@@ -60,9 +60,8 @@ int main(int argc, char* argv[]) {
 
   int status = 0;
   {
+    // The board still works without sound; its title says so until a device opens.
     ViewController board;
-    // The board still works without sound; its title says why nothing is heard.
-    if (!canPlay) board.setWindowTitle(board.windowTitle() + "（没有音频输出设备）");
     board.show();
     delegate.applicationDidFinishLaunching();
     status = QApplication::exec();

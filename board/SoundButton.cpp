@@ -55,8 +55,16 @@ QRect SoundButton::titleRect() const {
   return contents;
 }
 
+// Two lines where they fit; a button shrunk for a small screen shows one whole line
+// rather than two cut ones.
+int SoundButton::linesThatFit(const QRect& area) const {
+  const QFontMetrics metrics = fontMetrics();
+  return metrics.height() + metrics.lineSpacing() <= area.height() ? 2 : 1;
+}
+
 QString SoundButton::displayedTitle() const {
-  return fitTitle(text(), font(), titleRect().width());
+  const QRect area = titleRect();
+  return fitTitle(text(), font(), area.width(), linesThatFit(area));
 }
 
 QString SoundButton::toolTipText() const {
@@ -156,5 +164,6 @@ void SoundButton::paintEvent(QPaintEvent*) {
                             : palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                               QPalette::ButtonText);
   painter.setPen(titleColour);
-  painter.drawText(area, Qt::AlignCenter, fitTitle(text(), font(), area.width()));
+  painter.drawText(area, Qt::AlignCenter,
+                   fitTitle(text(), font(), area.width(), linesThatFit(area)));
 }

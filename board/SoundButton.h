@@ -1,6 +1,7 @@
 // SoundButton: one of the board's 40 sound buttons. Its text is the sound's whole
 // title, drawn as typed ("R&B" shows its "&") on at most two lines that fit the
-// button's current width, the rest elided with "…"; the whole title is its tooltip.
+// button's current width (one when the button is too low for two), the rest elided
+// with "…"; the whole title is its tooltip.
 // It can show two states the host must see at a glance: the sound that is playing
 // (a mark in the desktop's highlight colour, a progress bar along the bottom edge and
 // the time left) and a sound whose file is missing (a greyed title, and a tooltip
@@ -44,6 +45,9 @@ class SoundButton : public QPushButton {
   void setMissingFile(const QString& description);
   bool isMissingFileMarked() const { return !_missingFile.isEmpty(); }
 
+  // Where the title is drawn: the bevel's contents less a margin and the progress bar.
+  QRect titleRect() const;
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
@@ -52,6 +56,8 @@ class SoundButton : public QPushButton {
   bool event(QEvent* event) override;
 
  private:
+  int linesThatFit(const QRect& area) const;
+
   bool _playing = false;
   double _position = 0;
   double _duration = 0;

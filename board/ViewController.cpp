@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
@@ -26,6 +27,7 @@
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
+#include "platform/AudioDevice.h"
 #include "platform/Console.h"
 #include "platform/FileManager.h"
 #include "platform/NotificationCenter.h"
@@ -47,6 +49,8 @@ constexpr int kMusicTagBase = 100;
 constexpr int kHotkeyTagBase = 200;
 constexpr const char* kClassIdPrefix = "00000000-0000-0000-0000-00000000000";
 constexpr const char* kVolumePrefix = "音量：";
+// Follows the window's title while no sound can be heard.
+constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -83,6 +87,10 @@ ViewController::ViewController(QWidget* parent)
   connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
   viewDidLoad();
+  boardTitle = windowTitle();
+  NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,
+                                                  [this] { audioDeviceDidChange(); });
+  showAudioDeviceState();
   restoreWindowGeometry();
 }
 
@@ -446,6 +454,24 @@ void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finish
   updatePlayingMark();
 }
 
+// The sound device can come (plugged in, or its sound server started after us) and go
+// (unplugged) while the board runs.
+void ViewController::audioDeviceDidChange() {
+  if (!AudioDevice::isOpen()) {
+    // The sound that played went with the device; a click starts it on the next one.
+    curButtonId.clear();
+    btnStop->setEnabled(false);
+    updatePlayingMark();
+    const std::string why = AudioDevice::lastError();
+    if (!why.empty()) consolePrint("音频输出设备断开了，声音无法播放：" + why);
+  }
+  showAudioDeviceState();
+}
+
+void ViewController::showAudioDeviceState() {
+  setWindowTitle(AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark);
+}
+
 void ViewController::startPlayingMark() {
   updatePlayingMark();
   playingMarkTimer->start();
@@ -567,7 +593,15 @@ QLabel* ViewController::hotkeyLabel(int n) const {
 
 void ViewController::restoreWindowGeometry() {
   const auto stored = UserDefaults::standardUserDefaults().objectForKey("windowGeometry");
-  if (stored) restoreGeometry(QByteArray::fromBase64(stored->toString().toLatin1()));
+  if (stored && restoreGeometry(QByteArray::fromBase64(stored->toString().toLatin1()))) return;
+  // First start: the laid-out size, unless the screen is smaller (a laptop's 1024x576),
+  // where the board takes the whole screen so that its bottom bar stays on it.
+  const QScreen* screen = this->screen();
+  if (!screen) return;
+  const QSize room = screen->availableSize();
+  if (room.width() >= width() && room.height() >= height()) return;
+  resize(size().boundedTo(room));
+  setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void ViewController::saveWindowGeometry() {

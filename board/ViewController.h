@@ -106,6 +106,9 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void updatePlayingMark();
   // Why the library could not be shown, "" once it loaded.
   QString libraryProblem() const;
+  // Follows the sound device: a lost device ends the sound that played, and the
+  // window's title carries a mark for as long as no device is open.
+  void audioDeviceDidChange();
 
   const std::string DEF_CLASSID = "00000000-0000-0000-0000-000000000001";
   static std::string classIdForCategory(int number);
@@ -129,6 +132,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void showLibraryProblem(const std::string& reason);
   void markMissingFile(int n, const std::string& musicSrc);
   void startPlayingMark();
+  void showAudioDeviceState();
   void restoreWindowGeometry();
   void saveWindowGeometry();
 
@@ -158,4 +162,5 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   float volume = 0;
   std::string curClassId;
   std::string curButtonId;
+  QString boardTitle;  // the window's title as laid out, without the no-device mark
 };

@@ -5,10 +5,12 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <cmath>
 
 #include "platform/AudioPlayer.h"
+#include "platform/NotificationCenter.h"
 
 namespace {
 
@@ -20,12 +22,22 @@ constexpr int kChannels = 2;
 
 struct DeviceState {
   bool open = false;
+  // open() was asked for and close() was not called since: a missing device is retried.
+  bool wanted = false;
+  // SDL's audio subsystem runs (it may while no device is open, to report new ones).
+  bool audioStarted = false;
   std::string lastError;
   int frequency = 0;
   int channels = 0;
   std::uint64_t openCount = 0;
   std::uint64_t lastTicket = 0;
+  // Polls SDL's device reports while the device is wanted; owned here, main thread.
+  QTimer* watcher = nullptr;
 };
+
+// How often SDL's reports of devices are looked at: a lost device is noticed within
+// this time, and an idle board costs nothing measurable.
+constexpr int kDeviceCheckMilliseconds = 250;
 
 // Main thread only.
 DeviceState& deviceState() {
@@ -69,6 +81,42 @@ bool AudioDevice::open(std::string* error) {
   if (state.open) {
     return true;
   }
+  state.wanted = true;
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    static const bool closesAtExit = [] {
+      // Stops the audio thread and the watcher before Qt tears down what they reach.
+      qAddPostRoutine(closeAtApplicationExit);
+      return true;
+    }();
+    (void)closesAtExit;
+    if (state.watcher == nullptr) {
+      state.watcher = new QTimer();
+      state.watcher->moveToThread(app->thread());
+      QObject::connect(state.watcher, &QTimer::timeout, &AudioDevice::checkDevices);
+      state.watcher->start(kDeviceCheckMilliseconds);
+    }
+  }
+  return openDevice(/*restartAudio=*/false, error);
+}
+
+bool AudioDevice::reopenIfMissing(std::string* error) {
+  DeviceState& state = deviceState();
+  if (state.open) {
+    return true;
+  }
+  if (!state.wanted) {
+    const std::string why =
+        state.lastError.empty() ? std::string("no sound output device is open") : state.lastError;
+    if (error != nullptr) {
+      *error = why;
+    }
+    return false;
+  }
+  return openDevice(/*restartAudio=*/true, error);
+}
+
+bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
+  DeviceState& state = deviceState();
   auto fail = [&](const std::string& why) {
     state.lastError = "no sound output device (" + why + ")";
     if (error != nullptr) {
@@ -77,12 +125,22 @@ bool AudioDevice::open(std::string* error) {
     return false;
   };
 
-  // How the sound server lists us in its mixer (default hints only: the environment wins).
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
-  SDL_ClearError();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    return fail(sdlError("the sound system did not start"));
+  if (restartAudio && state.audioStarted) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    state.audioStarted = false;
+  }
+  if (!state.audioStarted) {
+    // How the sound server lists us in its mixer (default hints only: the environment wins).
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
+    SDL_ClearError();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      return fail(sdlError("the sound system did not start"));
+    }
+    state.audioStarted = true;
+    // Starting reports every device already there as added; only later arrivals count.
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
   }
   static const bool decodersLoaded = [] {
     // Loaded once for the whole run and never unloaded: players may outlive a close().
@@ -93,11 +151,11 @@ bool AudioDevice::open(std::string* error) {
   // The format is fixed (signed 16-bit, stereo) so that SDL converts for odd hardware
   // and the mixed stream always has the layout the gain stage expects; only the rate
   // may follow the hardware, which spares a resampling step there.
+  SDL_ClearError();
   if (Mix_OpenAudioDevice(kPreferredFrequency, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
                           SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
-    const std::string why = sdlError("the device did not open");
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    return fail(why);
+    // SDL's audio stays up, so that a device plugged in later is reported.
+    return fail(sdlError("the device did not open"));
   }
   Uint16 format = 0;
   Mix_QuerySpec(&state.frequency, &format, &state.channels);
@@ -105,12 +163,6 @@ bool AudioDevice::open(std::string* error) {
   auto* receiver = new QObject();
   if (QCoreApplication* app = QCoreApplication::instance()) {
     receiver->moveToThread(app->thread());
-    static const bool closesAtExit = [] {
-      // Stops the audio thread before Qt tears down what its notices would reach.
-      qAddPostRoutine(closeAtApplicationExit);
-      return true;
-    }();
-    (void)closesAtExit;
   }
   mainThreadReceiver.store(receiver);
   soundingTicket.store(0);
@@ -121,6 +173,7 @@ bool AudioDevice::open(std::string* error) {
   state.open = true;
   state.lastError.clear();
   ++state.openCount;
+  postDidChange();
   return true;
 }
 
@@ -130,20 +183,71 @@ std::string AudioDevice::lastError() { return deviceState().lastError; }
 
 void AudioDevice::close() {
   DeviceState& state = deviceState();
-  if (!state.open) {
-    return;
+  state.wanted = false;
+  delete state.watcher;
+  state.watcher = nullptr;
+  const bool wasOpen = state.open;
+  closeDevice(/*stopAudio=*/true);
+  if (wasOpen) {
+    postDidChange();
   }
-  soundingTicket.store(0);
-  Mix_HaltMusic();
-  Mix_HookMusicFinished(nullptr);
-  Mix_SetPostMix(nullptr, nullptr);
-  Mix_CloseAudio();
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  // The audio thread has ended; notices still queued for the receiver go with it.
-  delete mainThreadReceiver.exchange(nullptr);
-  state.open = false;
-  state.frequency = 0;
-  state.channels = 0;
+}
+
+void AudioDevice::closeDevice(bool stopAudio) {
+  DeviceState& state = deviceState();
+  if (state.open) {
+    soundingTicket.store(0);
+    Mix_HaltMusic();
+    Mix_HookMusicFinished(nullptr);
+    Mix_SetPostMix(nullptr, nullptr);
+    Mix_CloseAudio();
+    // The audio thread has ended; notices still queued for the receiver go with it.
+    delete mainThreadReceiver.exchange(nullptr);
+    state.open = false;
+    state.frequency = 0;
+    state.channels = 0;
+  }
+  if (stopAudio && state.audioStarted) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    state.audioStarted = false;
+  }
+}
+
+void AudioDevice::checkDevices() {
+  DeviceState& state = deviceState();
+  if (!state.audioStarted) {
+    return;  // nothing reports devices until a player is made and SDL's audio restarts
+  }
+  SDL_PumpEvents();
+  bool lost = false;
+  bool added = false;
+  SDL_Event event;
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) >
+         0) {
+    if (event.adevice.iscapture != 0) {
+      continue;  // microphones are none of ours
+    }
+    // SDL reports the removal of opened devices only, and we open one.
+    if (event.type == SDL_AUDIODEVICEREMOVED) {
+      lost = true;
+    } else {
+      added = true;
+    }
+  }
+  if (lost && state.open) {
+    // The disconnected device plays into nothing; closing it ends its thread at once.
+    closeDevice(/*stopAudio=*/false);
+    state.lastError = "no sound output device (the device was disconnected)";
+    postDidChange();
+  }
+  if (added && !state.open && state.wanted) {
+    // The driver that reported the device is the one to open it with.
+    openDevice(/*restartAudio=*/false, nullptr);
+  }
+}
+
+void AudioDevice::postDidChange() {
+  NotificationCenter::defaultCenter().postNotificationName(kDeviceDidChange);
 }
 
 int AudioDevice::frequency() { return deviceState().frequency; }

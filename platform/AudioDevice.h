@@ -6,7 +6,12 @@
 //
 // When no device can be opened (no sound server, no card, an unknown SDL_AUDIODRIVER)
 // the program still runs: open() returns false with a readable reason, and every
-// AudioPlayer creation fails with that reason instead of playing.
+// AudioPlayer creation fails with that reason instead of playing. A device that was
+// asked for stays wanted until close(): if it could not be opened, or is lost later
+// (unplugged, its sound server gone), it is tried again whenever a player is made and
+// whenever SDL reports a new output device, so one that appears after start-up is
+// used without a restart. Every change of isOpen() is posted, on the main thread, as
+// the notification kDeviceDidChange.
 //
 // Thread-safety: call every function from the main (Qt GUI) thread. The end-of-sound
 // notice arrives on SDL's audio thread and is handed to the main thread by a queued
@@ -25,7 +30,14 @@ class AudioDevice {
   // device closes itself when the application object goes away. On failure
   // returns false and fills `error` (when given) with why, also kept in lastError().
   static bool open(std::string* error = nullptr);
+  // Tries once more, with SDL's audio started afresh (a sound server or driver may have
+  // appeared since), when open() was asked for and the device is not open now. True
+  // when the device is open afterwards; otherwise `error` and lastError() say why.
+  static bool reopenIfMissing(std::string* error = nullptr);
   static bool isOpen();
+  // Posted (with NotificationCenter's default centre) each time the device opens, is
+  // lost or is closed.
+  static constexpr const char* kDeviceDidChange = "audioDeviceDidChange";
   // Why the last open() failed; "" while the device is open.
   static std::string lastError();
   // Silences the sound that plays and closes the device (at exit, or in tests to
@@ -57,4 +69,15 @@ class AudioDevice {
   static void setGain(std::uint64_t ticket, float gain);
   // The device's "sound ended" hook: runs on the audio thread, or inside a halt.
   static void musicFinished();
+
+  // The one place where the device is opened: opens the mixer on SDL's audio, which it
+  // starts first (afresh when `restartAudio`, so that the driver is chosen again).
+  static bool openDevice(bool restartAudio, std::string* error);
+  // Closes the mixer's device; SDL's audio keeps running to report new devices unless
+  // `stopAudio`.
+  static void closeDevice(bool stopAudio);
+  // Main thread, a few times a second while the device is wanted: SDL's reports of
+  // output devices lost (ours) and added (worth a try while we have none).
+  static void checkDevices();
+  static void postDidChange();
 };

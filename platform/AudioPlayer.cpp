@@ -36,9 +36,11 @@ std::unique_ptr<AudioPlayer> AudioPlayer::playerWithContentsOfFile(const std::st
     }
     return std::unique_ptr<AudioPlayer>();
   };
-  if (!AudioDevice::isOpen()) {
-    const std::string why = AudioDevice::lastError();
-    return fail(why.empty() ? std::string("no sound output device is open") : why);
+  // A device that was missing or lost may be there by now (a headset plugged in, the
+  // sound server started after us): the host's click is the moment to look again.
+  std::string noDevice;
+  if (!AudioDevice::reopenIfMissing(&noDevice)) {
+    return fail(noDevice);
   }
 
   std::error_code ec;

@@ -37,6 +37,7 @@ class AudioPlayer {
   // A player for the sound file at `path`, or nullptr with `error` (when given) set to
   // a readable reason: no output device, a missing, unreadable or empty file, or a
   // file whose content is not a sound in a known format (its name does not matter).
+  // While the device is missing, each call first tries to open it again.
   static std::unique_ptr<AudioPlayer> playerWithContentsOfFile(const std::string& path,
                                                                std::string* error);
   ~AudioPlayer();

@@ -1,10 +1,17 @@
 // Playing sounds from the board, heard through SDL's disk driver: what the device was
 // given is read back after each test and measured.
 
+#include <SDL2/SDL.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QSocketNotifier>
+#include <csignal>
 #include <memory>
 
 #include "../platform/PcmCapture.h"
@@ -14,6 +21,54 @@
 
 namespace {
 QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/") + name; }
+
+const QString kNoDeviceMark = QStringLiteral("（没有音频输出设备）");
+
+// A sound device that can be unplugged: SDL's disk driver writing into a pipe that
+// this side drains. Closing the reading end makes the driver's next write fail, and
+// SDL then reports the device as removed, as it does for an unplugged headset.
+class PipeDevice {
+ public:
+  explicit PipeDevice(const QString& path) : _path(path.toStdString()) {
+    // A write into the closed pipe must fail, not end the test program.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (::mkfifo(_path.c_str(), 0600) != 0) return;
+    // Opened first, and without waiting: SDL's open of the writing end then succeeds.
+    _fd = ::open(_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (_fd < 0) return;
+    _notifier = std::make_unique<QSocketNotifier>(_fd, QSocketNotifier::Read);
+    QObject::connect(_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+  }
+  ~PipeDevice() { unplug(); }
+  PipeDevice(const PipeDevice&) = delete;
+  PipeDevice& operator=(const PipeDevice&) = delete;
+
+  bool isValid() const { return _fd >= 0; }
+  const std::string& path() const { return _path; }
+  // Samples the device was given that were not silence.
+  qint64 loudSamples() const { return _loud; }
+  void unplug() {
+    _notifier.reset();
+    if (_fd >= 0) ::close(_fd);
+    _fd = -1;
+  }
+
+ private:
+  void drain() {
+    std::int16_t samples[4096];
+    ssize_t got;
+    while ((got = ::read(_fd, samples, sizeof samples)) > 0) {
+      for (ssize_t i = 0; i < got / ssize_t(sizeof(std::int16_t)); ++i) {
+        if (std::abs(samples[i]) > 200) ++_loud;
+      }
+    }
+  }
+
+  std::string _path;
+  int _fd = -1;
+  std::unique_ptr<QSocketNotifier> _notifier;
+  qint64 _loud = 0;
+};
 }  // namespace
 
 class PlaybackTest : public QObject {
@@ -261,6 +316,128 @@ class PlaybackTest : public QObject {
     QCOMPARE(board->currentPlayer(), ended);
     QVERIFY(!ended->isPlaying());
     QVERIFY(world->printed.empty());
+  }
+
+  // Started before the sound server, or before the headset was plugged in: the device
+  // that is there by the next click plays it, and the title stops saying there is none.
+  void aDeviceThatAppearsLaterPlaysAtTheNextClick_data() {
+    QTest::addColumn<QByteArray>("driver");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("no such driver") << QByteArray("cueboard-no-such-driver") << QString();
+    QTest::newRow("driver cannot open its device")
+        << QByteArray("disk") << QString("no-such-folder/device.pcm");
+  }
+  void aDeviceThatAppearsLaterPlaysAtTheNextClick() {
+    QFETCH(QByteArray, driver);
+    QFETCH(QString, file);
+    board.reset();
+    AudioDevice::close();
+    qputenv("SDL_AUDIODRIVER", driver);
+    qputenv("SDL_DISKAUDIOFILE", world->path(file).toUtf8());
+    QVERIFY(!AudioDevice::open());
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板") + kNoDeviceMark);
+
+    button(1)->click();  // still nothing there
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(world->printed[0].rfind("播放出问题了: no sound output device (", 0) == 0,
+             world->printed[0].c_str());
+    QVERIFY(!stopButton()->isEnabled());
+    QVERIFY(board->windowTitle().endsWith(kNoDeviceMark));
+
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
+    button(2)->click();
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    QCOMPARE(board->currentButtonId(), std::string("S2"));
+    QVERIFY(stopButton()->isEnabled());
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    waitForDeviceTime(1.0);
+    stopButton()->click();
+
+    const PcmCapture pcm = heard();
+    const auto start = pcm.firstNonSilentFrame(0, 200);
+    QVERIFY(start);
+    const double hz = pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // SDL tells of a device plugged in while the board has none: it is opened at once,
+  // before anyone clicks.
+  void aDeviceReportedAddedIsOpenedWithoutAClick() {
+    board.reset();
+    AudioDevice::close();
+    qputenv("SDL_DISKAUDIOFILE", world->path("no-such-folder/device.pcm").toUtf8());
+    QVERIFY(!AudioDevice::open());
+    board = std::make_unique<ViewController>();
+    QVERIFY(board->windowTitle().endsWith(kNoDeviceMark));
+
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
+    SDL_Event added = {};
+    added.type = SDL_AUDIODEVICEADDED;
+    added.adevice.which = 1;
+    added.adevice.iscapture = 1;  // a microphone is no output device
+    QCOMPARE(SDL_PushEvent(&added), 1);
+    QTest::qWait(600);
+    QVERIFY(!AudioDevice::isOpen());
+    added.adevice.iscapture = 0;
+    QCOMPARE(SDL_PushEvent(&added), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(AudioDevice::isOpen(), 10000);
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    button(1)->click();
+    QVERIFY(stopButton()->isEnabled());
+    waitForEnd();
+    QVERIFY(world->printed.empty());
+  }
+
+  // Unplugged while a sound plays: the board notices, shows that it has no device, and
+  // goes on working; the next device plays the next click.
+  void aDeviceLostWhilePlayingLeavesAWorkingBoard() {
+    board.reset();
+    AudioDevice::close();
+    PipeDevice headset(world->path("headset"));
+    QVERIFY(headset.isValid());
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(headset.path()));
+    std::string error;
+    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+
+    button(2)->click();  // ten seconds
+    QTRY_VERIFY_WITH_TIMEOUT(headset.loudSamples() > 44100, 30000);
+    QVERIFY(stopButton()->isEnabled());
+    // Nothing is there to take over until the test says so.
+    qputenv("SDL_DISKAUDIOFILE", world->path("no-such-folder/device.pcm").toUtf8());
+    headset.unplug();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!AudioDevice::isOpen(), 10000);
+    QVERIFY(board->windowTitle().endsWith(kNoDeviceMark));
+    QVERIFY(!stopButton()->isEnabled());
+    QCOMPARE(board->currentButtonId(), std::string());
+    QVERIFY(!board->currentPlayer()->isPlaying());
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(world->printed[0].rfind("音频输出设备断开了，声音无法播放：", 0) == 0,
+             world->printed[0].c_str());
+
+    button(1)->click();  // tried again, still no device
+    QCOMPARE(world->printed.size(), std::size_t(2));
+    QVERIFY(world->printed[1].rfind("播放出问题了: ", 0) == 0);
+
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
+    button(2)->click();
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    QCOMPARE(board->currentButtonId(), std::string("S2"));
+    waitForDeviceTime(1.0);
+    stopButton()->click();
+    QVERIFY(!stopButton()->isEnabled());
+
+    const PcmCapture pcm = heard();
+    const auto start = pcm.firstNonSilentFrame(0, 200);
+    QVERIFY(start);
+    const double hz = pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
   }
 
   void withoutADeviceEachPlayReportsAndNothingBreaks() {

@@ -505,6 +505,11 @@ class AudioPlayerTest : public QObject {
     processEventsFor(200);
     QCOMPARE(recorder.notices.size(), std::size_t(0));
     idle.reset();  // destroyed while there is no device
+    // Closed on purpose: making a player does not open it again behind our back.
+    std::string error;
+    QVERIFY(!AudioPlayer::playerWithContentsOfFile(fixture("sine440.mp3"), &error));
+    QCOMPARE(error, std::string("no sound output device is open"));
+    QVERIFY(!AudioDevice::isOpen());
 
     // Made for the old device, it stays silent on a new one.
     QVERIFY(AudioDevice::open());

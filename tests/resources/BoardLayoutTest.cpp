@@ -4,14 +4,20 @@
 
 #include "ui_board.h"
 
+#include "board/SoundButton.h"
+
 #include <QAbstractButton>
+#include <QLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QTextLayout>
 #include <QWidget>
 
 #include <map>
@@ -130,7 +136,8 @@ private slots:
 
     void playbackControlsStartAsLaidOut()
     {
-        QCOMPARE(board->windowTitle(), QStringLiteral("Cueboard 音效板"));
+        // The desktop adds the program's name ("音效板 — Cueboard"); the title does not repeat it.
+        QCOMPARE(board->windowTitle(), QStringLiteral("音效板"));
 
         auto* slider = control<QSlider>("sliderVolume");
         QVERIFY(slider);
@@ -215,42 +222,165 @@ private slots:
         QVERIFY(custom->isChecked());
     }
 
-    // At the smallest size the window allows, the 40 buttons stay a usable size, sit
-    // in reading order (8 per row) and each has its hotkey label right under it.
-    void gridIsInReadingOrderAtMinimumSize()
+    // The smallest window leaves room on a 1024x576 laptop screen for a title bar and a
+    // panel, so the bottom bar never ends up below the screen's edge.
+    void smallestWindowFitsASmallScreen()
     {
-        QVERIFY(board->minimumWidth() <= 1000 && board->minimumHeight() <= 620);
-        QVERIFY(board->minimumSizeHint().width() <= 1000);
-        QVERIFY(board->minimumSizeHint().height() <= 620);
-        board->resize(1000, 620);
+        board->layout()->activate();
+        const QSize smallest = board->minimumSize();
+        QVERIFY2(smallest.width() <= 1024 - 24 && smallest.height() <= 576 - 88,
+                 qPrintable(QStringLiteral("%1x%2").arg(smallest.width()).arg(smallest.height())));
+    }
+
+    // At every size from the smallest the window allows to a large screen, each control
+    // lies inside the window, gets at least the room it asks for (nothing is cut), and
+    // overlaps no other; the 40 buttons stay in reading order (8 per row) with their
+    // hotkey labels right under them, and a long title shows whole lines only.
+    void everyControlFitsTheWindow_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("libraryProblem");
+        QTest::newRow("smallest allowed") << QSize() << false;
+        QTest::newRow("smallest allowed, library problem shown") << QSize() << true;
+        QTest::newRow("1024x576") << QSize(1024, 576) << false;
+        QTest::newRow("1024x576, library problem shown") << QSize(1024, 576) << true;
+        QTest::newRow("1280x720") << QSize(1280, 720) << false;
+        QTest::newRow("2560x1440") << QSize(2560, 1440) << false;
+    }
+
+    void everyControlFitsTheWindow()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, libraryProblem);
+        if (libraryProblem) {
+            auto* banner = control<QLabel>("lblLibraryProblem");
+            QVERIFY(banner);
+            banner->setText(QStringLiteral("无法读取音效库 /home/host/.local/share/cueboard/data.sqlite：file is not a "
+                                           "database, and a second sentence long enough to need two lines"));
+            banner->show();
+        }
+        const QString longTitle = QStringLiteral("🎉 掌声雷动，全场起立，欢迎我们今天的嘉宾上台 Standing ovation");
+        for (int n = 1; n <= 40; ++n)
+            control<SoundButton>(QStringLiteral("btnMusic%1").arg(n))->setText(n % 2 ? longTitle : QStringLiteral("笑"));
+        for (int n = 1; n <= 40; ++n)
+            control<QLabel>(QStringLiteral("lblHotkey%1").arg(n))->setText(QStringLiteral("Num 4"));
+
+        board->layout()->activate();
+        if (!size.isValid())
+            size = board->minimumSize();
+        board->resize(size);
         board->show();
         QVERIFY(QTest::qWaitForWindowExposed(board.get()));
+        QCOMPARE(board->size(), size);
 
-        auto rectOf = [this](const QString& name) {
-            QWidget* widget = board->findChild<QWidget*>(name);
-            return widget ? QRect(widget->mapTo(board.get(), QPoint(0, 0)), widget->size()) : QRect();
+        auto rectOf = [this](const QWidget* widget) {
+            return QRect(widget->mapTo(board.get(), QPoint(0, 0)), widget->size());
         };
-        const QRect window = board->rect();
-        for (int n = 1; n <= 40; ++n) {
-            const QRect button = rectOf(QStringLiteral("btnMusic%1").arg(n));
-            const QRect label = rectOf(QStringLiteral("lblHotkey%1").arg(n));
-            const QString where = QStringLiteral("button %1 at %2,%3 %4x%5")
-                                      .arg(n).arg(button.x()).arg(button.y()).arg(button.width()).arg(button.height());
-            QVERIFY2(window.contains(button) && window.contains(label), qPrintable(where));
-            QVERIFY2(button.width() >= 90 && button.height() >= 50, qPrintable(where));
-            QVERIFY2(label.top() >= button.bottom() && label.top() - button.bottom() <= 8, qPrintable(where));
-            QVERIFY2(qAbs(label.center().x() - button.center().x()) <= 2, qPrintable(where));
+        auto describe = [&](const QWidget* widget) {
+            const QRect r = rectOf(widget);
+            return QStringLiteral("%1 at %2,%3 %4x%5 (asks for %6x%7) in %8x%9")
+                .arg(widget->objectName()).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
+                .arg(widget->minimumSizeHint().width()).arg(widget->minimumSizeHint().height())
+                .arg(size.width()).arg(size.height());
+        };
 
-            if ((n - 1) % 8 != 0) {  // the left neighbour in the same row
-                const QRect left = rectOf(QStringLiteral("btnMusic%1").arg(n - 1));
-                QVERIFY2(left.top() == button.top() && left.right() < button.left(), qPrintable(where));
-            }
-            if (n > 8) {  // the button above, and its label between the two
-                const QRect above = rectOf(QStringLiteral("btnMusic%1").arg(n - 8));
-                const QRect aboveLabel = rectOf(QStringLiteral("lblHotkey%1").arg(n - 8));
-                QVERIFY2(above.left() == button.left() && aboveLabel.bottom() < button.top(), qPrintable(where));
+        QList<QWidget*> shown;
+        for (QWidget* widget : formWidgets(board.get())) {
+            if (widget->isVisibleTo(board.get()))
+                shown.append(widget);
+        }
+        QVERIFY(shown.size() >= 5 + 5 + 40 + 40 + 7);
+        for (int i = 0; i < shown.size(); ++i) {
+            QWidget* widget = shown[i];
+            const QRect r = rectOf(widget);
+            QVERIFY2(board->rect().contains(r), qPrintable(describe(widget) + " is outside the window"));
+            const QSize wanted = widget->minimumSizeHint().expandedTo(widget->minimumSize());
+            QVERIFY2(r.width() >= wanted.width() && r.height() >= wanted.height(),
+                     qPrintable(describe(widget) + " is squeezed"));
+            if (widget->hasHeightForWidth())
+                QVERIFY2(r.height() >= widget->heightForWidth(r.width()), qPrintable(describe(widget) + " is cut"));
+            for (int j = i + 1; j < shown.size(); ++j) {
+                QVERIFY2(!r.intersects(rectOf(shown[j])),
+                         qPrintable(describe(widget) + " overlaps " + describe(shown[j])));
             }
         }
+
+        for (int n = 1; n <= 40; ++n) {
+            auto* button = control<SoundButton>(QStringLiteral("btnMusic%1").arg(n));
+            auto* label = control<QLabel>(QStringLiteral("lblHotkey%1").arg(n));
+            const QRect buttonRect = rectOf(button);
+            const QRect labelRect = rectOf(label);
+            const QString where = describe(button);
+            QVERIFY2(buttonRect.width() >= 80 && buttonRect.height() >= 40, qPrintable(where));
+            QVERIFY2(labelRect.top() >= buttonRect.bottom() && labelRect.top() - buttonRect.bottom() <= 8,
+                     qPrintable(where));
+            QVERIFY2(qAbs(labelRect.center().x() - buttonRect.center().x()) <= 2, qPrintable(where));
+            // Readable at any size: the buttons shrink, their titles do not.
+            QVERIFY2(button->font().pointSizeF() >= 12 && label->font().pointSizeF() >= 10, qPrintable(where));
+
+            const QString shownTitle = button->displayedTitle();
+            QVERIFY2(!shownTitle.isEmpty(), qPrintable(where));
+            const QRect area = button->titleRect();
+            const QRect needed = QFontMetrics(button->font()).boundingRect(area, Qt::AlignCenter, shownTitle);
+            QVERIFY2(area.contains(needed),
+                     qPrintable(where + QStringLiteral(": title \"%1\" needs %2 px of %3")
+                                            .arg(shownTitle).arg(needed.height()).arg(area.height())));
+
+            if ((n - 1) % 8 != 0) {  // the left neighbour in the same row
+                const QRect left = rectOf(control<QWidget>(QStringLiteral("btnMusic%1").arg(n - 1)));
+                QVERIFY2(left.top() == buttonRect.top() && left.right() < buttonRect.left(), qPrintable(where));
+            }
+            if (n > 8) {  // the button above, and its label between the two
+                const QRect above = rectOf(control<QWidget>(QStringLiteral("btnMusic%1").arg(n - 8)));
+                const QRect aboveLabel = rectOf(control<QWidget>(QStringLiteral("lblHotkey%1").arg(n - 8)));
+                QVERIFY2(above.left() == buttonRect.left() && aboveLabel.bottom() < buttonRect.top(),
+                         qPrintable(where));
+            }
+        }
+    }
+
+    // Hosts put emoji in their titles ("🎉 掌声"): each character must come from a font
+    // that has it, the emoji from the colour emoji font, not an empty box.
+    void emojiTitlesUseTheEmojiFont_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("sound button") << "btnMusic1";
+        QTest::newRow("category button") << "btnClass1";
+    }
+
+    void emojiTitlesUseTheEmojiFont()
+    {
+        QFETCH(QString, name);
+        const QString emojiFamily = QStringLiteral("Noto Color Emoji");
+        if (!QFontDatabase::families().contains(emojiFamily))
+            QSKIP("the colour emoji font is not installed (fonts-noto-color-emoji; scripts/install-deps)");
+        auto* button = control<QPushButton>(name);
+        QVERIFY(button);
+
+        const QString title = QStringLiteral("🎉 掌声");
+        QTextLayout layout(title, button->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        auto fontsOf = [&](int from, int length) {
+            QStringList families;
+            for (const QGlyphRun& run : layout.glyphRuns(from, length))
+                families << run.rawFont().familyName();
+            return families;
+        };
+        const QStringList emojiFonts = fontsOf(0, 2);  // one character, two UTF-16 units
+        QCOMPARE(emojiFonts, QStringList{emojiFamily});
+        for (const QGlyphRun& run : layout.glyphRuns(0, 2)) {
+            QVERIFY(run.rawFont().supportsCharacter(QChar::surrogateToUcs4(title[0], title[1])));
+            for (quint32 glyph : run.glyphIndexes())
+                QVERIFY(glyph != 0);  // 0 is the missing-glyph box
+        }
+        for (const QGlyphRun& run : layout.glyphRuns(3, 2)) {
+            QVERIFY2(run.rawFont().supportsCharacter(title[3]) && run.rawFont().supportsCharacter(title[4]),
+                     qPrintable(run.rawFont().familyName()));
+            QVERIFY(run.rawFont().familyName() != emojiFamily);
+        }
+        QVERIFY(!fontsOf(3, 2).isEmpty());
     }
 };
 
