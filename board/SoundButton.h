@@ -45,9 +45,6 @@ class SoundButton : public QPushButton {
   void setMissingFile(const QString& description);
   bool isMissingFileMarked() const { return !_missingFile.isEmpty(); }
 
-  // Where the title is drawn: the bevel's contents less a margin and the progress bar.
-  QRect titleRect() const;
-
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 

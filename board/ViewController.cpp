@@ -135,6 +135,8 @@ void ViewController::viewDidLoad() {
                                                   [this] { refreshBtnMusic(); });
   addKeyMonitor();
   DBHelper::seedSoundFolder();
+  // On a first start the sounds arrive only now: look at the shown files again.
+  for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
 }
 
 void ViewController::initClassMenu() {

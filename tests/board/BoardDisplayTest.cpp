@@ -272,6 +272,16 @@ class BoardDisplayTest : public QObject {
     QCOMPARE(button(2)->toolTipText(), QString("丢了"));
   }
 
+  // On a first start the shipped sounds are copied after the category is shown; none of
+  // them may be left marked as missing.
+  void firstStartMarksNoShippedSoundMissing() {
+    board = std::make_unique<ViewController>();
+    QVERIFY(!dicMusicSrc().empty());
+    for (const auto& [n, musicSrc] : dicMusicSrc()) {
+      QVERIFY2(!button(n)->isMissingFileMarked(), musicSrc.c_str());
+    }
+  }
+
   // ---- What plays
 
   void playingButtonShowsItsProgress() {
