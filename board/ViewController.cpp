@@ -15,6 +15,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
 #include "board/SoundButton.h"
 #include "editor/KeyNames.h"
@@ -74,6 +75,8 @@ ViewController::ViewController(QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
+                                           ui->lblGlobalHotkeys);
   playingMarkTimer = new QTimer(this);
   playingMarkTimer->setInterval(50);
   connect(playingMarkTimer, &QTimer::timeout, this, [this] { updatePlayingMark(); });
@@ -121,6 +124,7 @@ void ViewController::viewDidLoad() {
   initMusicMenu();
   initHotkeyMode();
   initLoop();
+  global->initGlobalHotkeys();
   loadBtnMusic();
   showHotkeyLabels();
   NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
@@ -293,7 +297,7 @@ void ViewController::loadBtnMusic() {
     button->setText(qs(title));
     markMissingFile(n, musicSrc);
     if (customLabels) {
-      if (auto* label = hotkeyLabel(n)) label->setText(qs(hotkey));
+      if (auto* label = hotkeyLabel(n)) label->setText(global->labelText(qs(hotkey)));
     }
     dicButtonId()[n] = std::move(buttonId);
     dicMusicSrc()[n] = std::move(musicSrc);
@@ -302,6 +306,7 @@ void ViewController::loadBtnMusic() {
   }
   rs->close();
   updatePlayingMark();
+  global->hotkeyLabelsChanged();
 }
 
 void ViewController::showLibraryProblem(const std::string& reason) {
@@ -345,12 +350,13 @@ void ViewController::showHotkeyLabels() {
     if (radioDisableHotkey->isChecked()) {
       label->setText(QString());
     } else if (radioBuildInHotkey->isChecked()) {
-      label->setText(buildInHotkeys[i - 1]);
+      label->setText(global->labelText(buildInHotkeys[i - 1]));
     } else if (radioCustomHotkey->isChecked()) {
       auto found = dicHotkey().find(i);
-      label->setText(found == dicHotkey().end() ? QString() : qs(found->second));
+      label->setText(found == dicHotkey().end() ? QString() : global->labelText(qs(found->second)));
     }
   }
+  global->hotkeyLabelsChanged();
 }
 
 void ViewController::refreshBtnMusic() { loadBtnMusic(); }
@@ -492,7 +498,9 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
 
   const std::string name = keyNameForKeyCode(*event);
   if (name.empty()) return true;
-  const QString keyName = qs(name);
+  // While system-wide hotkeys are on the labels show their modifiers too; on the
+  // focused board the key alone plays, as always.
+  const QString keyName = global->labelText(qs(name));
   for (int n = 1; n <= kButtonCount; ++n) {
     auto* label = hotkeyLabel(n);
     if (label && label->text() == keyName) {
