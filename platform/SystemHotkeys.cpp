@@ -5,8 +5,9 @@
 #include "platform/SystemHotkeysBackend.h"
 
 SystemHotkeys::SystemHotkeys(QObject* parent) : QObject(parent) {
-  if (auto* x11 =
-          qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+  // Other platforms than xcb may offer the interface without a connection.
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 && x11->connection()) {
     backend = makeX11HotkeysBackend(*this, x11->connection());
   } else {
     backend = makePortalHotkeysBackend(*this);

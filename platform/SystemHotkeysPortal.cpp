@@ -81,7 +81,7 @@ class PortalHotkeys final : public QObject, public SystemHotkeys::Backend {
  public:
   explicit PortalHotkeys(SystemHotkeys& owner) : owner(owner), bus(QDBusConnection::sessionBus()) {
     bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
-                SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+                SLOT(onActivated(QDBusMessage)));
   }
 
   ~PortalHotkeys() override { release(); }
@@ -124,10 +124,12 @@ class PortalHotkeys final : public QObject, public SystemHotkeys::Backend {
   QStringList refusedKeys() const override { return refused; }
 
  private slots:
-  void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
-                   const QVariantMap&) {
-    if (sessionPath.isEmpty() || session.path() != sessionPath) return;
-    emit owner.pressed(id);
+  // Activated(o session_handle, s shortcut_id, t timestamp, a{sv} options)
+  void onActivated(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (sessionPath.isEmpty() || arguments.size() < 2) return;
+    if (qdbus_cast<QDBusObjectPath>(arguments.at(0)).path() != sessionPath) return;
+    emit owner.pressed(arguments.at(1).toString());
   }
 
   void onResponse(uint response, const QVariantMap& results, const QDBusMessage& message) {
