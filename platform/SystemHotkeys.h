@@ -6,11 +6,11 @@
 // Under X11 (XWayland included) the keys are grabbed on the root window through Qt's
 // own xcb connection, by their physical keycode, so any keyboard layout works, and
 // also with Caps Lock and Num Lock on. A key that another program already holds is
-// left to it and listed in refusedKeys(). A press that X delivers to one of our own
-// windows (the program has the focus) is left to Qt, so the window's own key handling
-// sees it and it is never reported twice. Without X11 the desktop's GlobalShortcuts
-// portal is used over D-Bus; with neither, isAvailable() is false and
-// unavailableReason() says why in one line. Auto-repeat is ignored: holding a key
+// left to it and listed in refusedKeys(). While one of the program's own windows has
+// the focus, its keys go to that window through Qt as always (the board's own key
+// handling, the editor's hotkey field) and are never reported here as well. Without
+// X11 the desktop's GlobalShortcuts portal is used over D-Bus; with neither,
+// isAvailable() is false and unavailableReason() says why in one line. Auto-repeat is ignored: holding a key
 // reports one press.
 //
 // Ownership: owned by its creator; destroying it releases every key it holds.

@@ -7,6 +7,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QWindow>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -164,9 +166,17 @@ class X11Hotkeys final : public SystemHotkeys::Backend, public QAbstractNativeEv
     const std::uint8_t kind = event->response_type & 0x7f;
     if (kind != XCB_KEY_PRESS && kind != XCB_KEY_RELEASE) return false;
     auto* keyEvent = reinterpret_cast<xcb_key_press_event_t*>(event);
-    // Reported on a window of ours: the program has the focus and its own key
-    // handling takes the press.
+    // Reported on a window of ours: Qt delivers it there.
     if (std::find(roots.begin(), roots.end(), keyEvent->event) == roots.end()) return false;
+    // Reported on the root window while one of our windows has the focus: the server
+    // does that when the pointer is outside the focused window. The key belongs to
+    // that window (the board's own key handling, or the editor's hotkey field), so it
+    // is handed to Qt as if reported there, and not handled here as well.
+    if (QWindow* focused = QGuiApplication::focusWindow()) {
+      keyEvent->event = static_cast<xcb_window_t>(focused->winId());
+      keyEvent->child = XCB_NONE;
+      return false;
+    }
     const auto key = std::find_if(grabbed.begin(), grabbed.end(),
                                   [&](const Grabbed& g) { return g.keycode == keyEvent->detail; });
     if (key == grabbed.end()) return false;

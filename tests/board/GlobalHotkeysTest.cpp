@@ -56,6 +56,19 @@ class EnabledChanges : public QObject {
   }
 };
 
+// A top-level window of the program that notes the keys pressed in it.
+class KeyCountingWindow : public QWidget {
+ public:
+  std::vector<quint32> scanCodes;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() != Qt::Key_Control && event->key() != Qt::Key_Alt)
+      scanCodes.push_back(event->nativeScanCode());
+    event->accept();
+  }
+};
+
 }  // namespace
 
 class GlobalHotkeysTest : public QObject {
@@ -369,8 +382,21 @@ class GlobalHotkeysTest : public QObject {
 
   // With the board's own window focused, a held key goes to the window's key handling
   // alone: it plays once, not a second time through the grab.
+  void focusedBoardHandlesTheKeyOnce_data() {
+    QTest::addColumn<bool>("pointerOnBoard");
+    QTest::newRow("pointer on the board") << true;
+    QTest::newRow("pointer elsewhere") << false;
+  }
   void focusedBoardHandlesTheKeyOnce() {
+    QFETCH(bool, pointerOnBoard);
     startBoard(1, true);
+    const QRect frame = board->frameGeometry();
+    if (pointerOnBoard) {
+      other->movePointer(int16_t(frame.center().x()), int16_t(frame.center().y()));
+    } else {
+      QVERIFY(!frame.contains(1020, 760));
+      other->movePointer(1020, 760);
+    }
     other->focus(board->winId());
     QTRY_VERIFY_WITH_TIMEOUT(board->isActiveWindow(), 20000);
     other->type(kCtrlAlt, xkey::A);
@@ -379,6 +405,22 @@ class GlobalHotkeysTest : public QObject {
     // The bare key plays on the focused board as ever: it stops button 1.
     other->tap(xkey::A);
     waitUntilHandled();
+    QCOMPARE(board->currentButtonId(), std::string());
+  }
+
+  // Another window of the program (the sound editor, capturing a hotkey) gets the
+  // held keys like any other: they are not played.
+  void ownOtherWindowGetsTheKey() {
+    startBoard(1, true);
+    KeyCountingWindow editor;
+    editor.resize(200, 100);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    other->focus(editor.winId());
+    QTRY_VERIFY_WITH_TIMEOUT(editor.isActiveWindow(), 20000);
+    other->type(kCtrlAlt, xkey::A);
+    waitUntilHandled();
+    QCOMPARE(editor.scanCodes, std::vector<quint32>{xkey::A});
     QCOMPARE(board->currentButtonId(), std::string());
   }
 };

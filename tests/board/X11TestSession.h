@@ -127,6 +127,13 @@ class OtherClient {
 
   void tap(xcb_keycode_t key) { type({}, key); }
 
+  // Moves the pointer: the server reports keys differently when it is outside the
+  // focused window.
+  void movePointer(int16_t x, int16_t y) {
+    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, x, y, 0);
+    sync();
+  }
+
   // Waits (running the test's event loop, so that the board keeps working) until this
   // client's window receives a press of `key`; the presses seen before it are dropped.
   bool waitForKeyPress(xcb_keycode_t key) {
