@@ -10,8 +10,8 @@
 // the focus, its keys go to that window through Qt as always (the board's own key
 // handling, the editor's hotkey field) and are never reported here as well. Without
 // X11 the desktop's GlobalShortcuts portal is used over D-Bus; with neither,
-// isAvailable() is false and unavailableReason() says why in one line. Auto-repeat is ignored: holding a key
-// reports one press.
+// isAvailable() is false and unavailableReason() says why in one line. Auto-repeat
+// is ignored: holding a key reports one press.
 //
 // Ownership: owned by its creator; destroying it releases every key it holds.
 // Thread-safety: main thread only (presses are reported from the event loop).
