@@ -16,6 +16,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
 #include "board/SoundButton.h"
 #include "editor/KeyNames.h"
@@ -78,6 +79,8 @@ ViewController::ViewController(QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
+                                           ui->lblGlobalHotkeys);
   playingMarkTimer = new QTimer(this);
   playingMarkTimer->setInterval(50);
   connect(playingMarkTimer, &QTimer::timeout, this, [this] { updatePlayingMark(); });
@@ -129,6 +132,7 @@ void ViewController::viewDidLoad() {
   initMusicMenu();
   initHotkeyMode();
   initLoop();
+  global->initGlobalHotkeys();
   loadBtnMusic();
   showHotkeyLabels();
   NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
@@ -304,7 +308,7 @@ void ViewController::loadBtnMusic() {
     button->setText(qs(title));
     markMissingFile(n, musicSrc);
     if (customLabels) {
-      if (auto* label = hotkeyLabel(n)) label->setText(qs(hotkey));
+      if (auto* label = hotkeyLabel(n)) label->setText(global->labelText(qs(hotkey)));
     }
     dicButtonId()[n] = std::move(buttonId);
     dicMusicSrc()[n] = std::move(musicSrc);
@@ -315,6 +319,7 @@ void ViewController::loadBtnMusic() {
   // A library damaged past its first rows fails part-way: say so, keep what was read.
   if (stepError && stepError->code != 0) showLibraryProblem(stepError->description);
   updatePlayingMark();
+  global->hotkeyLabelsChanged();
 }
 
 void ViewController::showLibraryProblem(const std::string& reason) {
@@ -358,12 +363,13 @@ void ViewController::showHotkeyLabels() {
     if (radioDisableHotkey->isChecked()) {
       label->setText(QString());
     } else if (radioBuildInHotkey->isChecked()) {
-      label->setText(buildInHotkeys[i - 1]);
+      label->setText(global->labelText(buildInHotkeys[i - 1]));
     } else if (radioCustomHotkey->isChecked()) {
       auto found = dicHotkey().find(i);
-      label->setText(found == dicHotkey().end() ? QString() : qs(found->second));
+      label->setText(found == dicHotkey().end() ? QString() : global->labelText(qs(found->second)));
     }
   }
+  global->hotkeyLabelsChanged();
 }
 
 void ViewController::refreshBtnMusic() { loadBtnMusic(); }
@@ -523,7 +529,9 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
 
   const std::string name = keyNameForKeyCode(*event);
   if (name.empty()) return true;
-  const QString keyName = qs(name);
+  // While system-wide hotkeys are on the labels show their modifiers too; on the
+  // focused board the key alone plays, as always.
+  const QString keyName = global->labelText(qs(name));
   for (int n = 1; n <= kButtonCount; ++n) {
     auto* label = hotkeyLabel(n);
     if (label && label->text() == keyName) {

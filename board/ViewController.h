@@ -16,6 +16,7 @@
 
 #include "platform/AudioPlayer.h"
 
+class GlobalHotkeys;
 class LibraryCommands;
 class LiteDatabase;
 class QAction;
@@ -55,6 +56,8 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void classSubMenu_ClickWithSender(QAction* sender);
   void musicSubMenu_ClickWithSender(QAction* sender);
   LibraryCommands& libraryCommands() { return *library; }
+  // The opt-in system-wide hotkeys beside the hotkey-mode radios.
+  GlobalHotkeys& globalHotkeys() { return *global; }
 
   // Category loading and the hotkey labels.
   void loadBtnMusic();
@@ -157,6 +160,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   QCheckBox* chkLoop = nullptr;
   std::unique_ptr<AudioPlayer> player;
   std::unique_ptr<LibraryCommands> library;
+  std::unique_ptr<GlobalHotkeys> global;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
   float volume = 0;

@@ -71,4 +71,16 @@ std::string keyNameForVirtualKeyCode(std::uint16_t keyCode) {
   return std::string(kKeyNames[keyCode]);
 }
 
+std::uint16_t keyCodeForKeyName(const std::string& name) {
+  if (name.empty()) {
+    return kNoKeyCode;
+  }
+  for (std::size_t code = 0; code < kKeyNames.size(); ++code) {
+    if (kKeyNames[code] == name) {
+      return static_cast<std::uint16_t>(code);
+    }
+  }
+  return kNoKeyCode;
+}
+
 std::string keyNameForKeyCode(const QKeyEvent& event) { return keyNameForVirtualKeyCode(keyCodeForEvent(event)); }

@@ -15,3 +15,5 @@ class QKeyEvent;
 std::string keyNameForKeyCode(const QKeyEvent& event);
 // The name of a US ANSI virtual key code, "" for a code without one.
 std::string keyNameForVirtualKeyCode(std::uint16_t keyCode);
+// The position of the key with this name, kNoKeyCode for a text that names no key.
+std::uint16_t keyCodeForKeyName(const std::string& name);

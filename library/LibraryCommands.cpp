@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "board/GlobalHotkeys.h"
 #include "board/SoundButton.h"
 #include "board/ViewController.h"
 #include "editor/EditMusicViewController.h"
@@ -232,6 +233,7 @@ void LibraryCommands::deleteMusic(int tag) {
   if (board.customHotkeyRadio()->isChecked()) {
     if (auto* label = board.hotkeyLabel(n)) label->setText(QString());
   }
+  board.globalHotkeys().hotkeyLabelsChanged();
   dicButtonId().erase(n);
   dicMusicSrc().erase(n);
   dicTitle().erase(n);

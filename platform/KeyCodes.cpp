@@ -149,6 +149,16 @@ std::uint16_t keyCodeForEvdevCode(std::uint32_t evdevCode) {
   return lookUp(kEvdevToKeyCode, static_cast<std::uint16_t>(evdevCode));
 }
 
+std::uint32_t evdevCodeForKeyCode(std::uint16_t keyCode) {
+  // The first entry wins where two PC keys share a position (Insert and Help).
+  for (const auto& [evdev, position] : kEvdevToKeyCode) {
+    if (position == keyCode) {
+      return evdev;
+    }
+  }
+  return 0;
+}
+
 std::uint16_t keyCodeForQtKey(int qtKey, bool keypad) {
   if (keypad) {
     const std::uint16_t code = lookUp(kQtKeypadKeyToKeyCode, qtKey);

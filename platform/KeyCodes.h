@@ -23,3 +23,7 @@ std::uint16_t keyCodeForEvent(const QKeyEvent& event);
 // The two halves of keyCodeForEvent, for callers that hold the raw values.
 std::uint16_t keyCodeForEvdevCode(std::uint32_t evdevCode);        // kNoKeyCode when unknown
 std::uint16_t keyCodeForQtKey(int qtKey, bool keypad);             // kNoKeyCode when unknown
+
+// The other way: the evdev code of the key at a position (add 8 for the X11 keycode),
+// 0 for a position no PC keyboard has.
+std::uint32_t evdevCodeForKeyCode(std::uint16_t keyCode);

@@ -33,6 +33,25 @@ class KeyNamesTest : public QObject {
     }
   }
 
+  void everyNameLeadsBackToItsKey() {
+    for (const auto& [code, name] : named) QCOMPARE(int(keyCodeForKeyName(name)), code);
+  }
+
+  void textsThatNameNoKey_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "";
+    QTest::newRow("lower-case letter") << "a";
+    QTest::newRow("space bar") << "Space";
+    QTest::newRow("two keypad digits") << "Num 10";
+    QTest::newRow("keypad without its space") << "Num1";
+    QTest::newRow("trailing space") << "A ";
+    QTest::newRow("modifiers in front") << "Ctrl+Alt+A";
+  }
+  void textsThatNameNoKey() {
+    QFETCH(QString, text);
+    QCOMPARE(keyCodeForKeyName(text.toStdString()), kNoKeyCode);
+  }
+
   // Real key events as X11 and Wayland deliver them: the evdev code + 8.
   void eventsAreNamedByPosition_data() {
     QTest::addColumn<int>("key");

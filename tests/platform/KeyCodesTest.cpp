@@ -59,10 +59,25 @@ class KeyCodesTest : public QObject {
     QFETCH(int, keyCode);
     QCOMPARE(int(keyCodeForEvent(pressWithScanCode(evdev))), keyCode);
     QCOMPARE(int(keyCodeForEvdevCode(evdev)), keyCode);
+    // And back: the key at this position is the same key (or its twin, for Insert and Help).
+    QCOMPARE(int(keyCodeForEvdevCode(evdevCodeForKeyCode(std::uint16_t(keyCode)))), keyCode);
     // Modifiers, and what the layout makes of the key, play no part.
     QKeyEvent shifted(QEvent::KeyRelease, Qt::Key_Eacute, Qt::ShiftModifier | Qt::ControlModifier, evdev + 8, 0, 0,
                       "É");
     QCOMPARE(int(keyCodeForEvent(shifted)), keyCode);
+  }
+
+  void positionsWithoutAPcKeyHaveNoEvdevCode_data() {
+    QTest::addColumn<int>("keyCode");
+    QTest::newRow("unused 52") << 52;
+    QTest::newRow("unused 66") << 66;
+    QTest::newRow("unused 108") << 108;
+    QTest::newRow("beyond the table") << 200;
+    QTest::newRow("no key") << int(kNoKeyCode);
+  }
+  void positionsWithoutAPcKeyHaveNoEvdevCode() {
+    QFETCH(int, keyCode);
+    QCOMPARE(evdevCodeForKeyCode(std::uint16_t(keyCode)), 0u);
   }
 
   void unknownScanCodesHaveNoPosition_data() {
