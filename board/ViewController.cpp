@@ -1,5 +1,7 @@
 #include "board/ViewController.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,7 +16,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <optional>
 
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
@@ -54,6 +56,17 @@ constexpr const char* kVolumePrefix = "音量：";
 constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+// Where the sound stored as `musicSrc` is: in the sound folder, or, for a file chosen
+// outside it (stored by its full path), there; none when neither exists.
+std::optional<std::string> soundFilePath(const std::string& musicSrc) {
+  if (musicSrc.empty()) return std::nullopt;
+  auto& files = FileManager::defaultManager();
+  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc);
+  if (files.fileExistsAtPath(path)) return path;
+  if (musicSrc.front() == '/' && files.fileExistsAtPath(musicSrc)) return musicSrc;
+  return std::nullopt;
+}
 
 template <class T>
 T* taggedAs(const ViewController* board, int tag) {
@@ -138,9 +151,10 @@ void ViewController::viewDidLoad() {
   NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
                                                   [this] { refreshBtnMusic(); });
   addKeyMonitor();
-  DBHelper::seedSoundFolder();
   // On a first start the sounds arrive only now: look at the shown files again.
-  for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
+  if (DBHelper::seedSoundFolder()) {
+    for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
+  }
 }
 
 void ViewController::initClassMenu() {
@@ -346,10 +360,8 @@ void ViewController::markMissingFile(int n, const std::string& musicSrc) {
     button->setMissingFile("没有音效文件");
     return;
   }
-  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc);
-  if (!FileManager::defaultManager().fileExistsAtPath(path) && musicSrc.front() == '/')
-    path = musicSrc;
-  if (!std::ifstream(path, std::ios::binary).good()) {
+  const std::optional<std::string> path = soundFilePath(musicSrc);
+  if (!path || ::access(path->c_str(), R_OK) != 0) {
     button->setMissingFile("找不到音效文件：" + qs(musicSrc));
   } else {
     button->setMissingFile(QString());
@@ -420,13 +432,9 @@ void ViewController::playBtnMusic(QPushButton* button) {
   curButtonId.clear();
   btnStop->setEnabled(false);
 
-  auto& files = FileManager::defaultManager();
-  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc->second);
-  if (!files.fileExistsAtPath(path)) {
-    // A file chosen outside the sound folder is stored by its full path.
-    if (musicSrc->second.front() != '/' || !files.fileExistsAtPath(musicSrc->second)) return;
-    path = musicSrc->second;
-  }
+  const std::optional<std::string> found = soundFilePath(musicSrc->second);
+  if (!found) return;
+  const std::string& path = *found;
 
   curButtonId = id;
   std::string error;

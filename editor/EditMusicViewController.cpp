@@ -73,14 +73,6 @@ int leadingInteger(const QString& text) {
   return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
-// SQLite's Lower() folds ASCII letters only, so the id is folded the same way.
-std::string asciiLowercased(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // Shift, Control, Option, Command, Caps Lock and Fn: held with a key rather than
 // pressed as one, so letting go of them captures nothing.
 bool isModifierKey(const QKeyEvent& event) {
@@ -138,20 +130,11 @@ void EditMusicViewController::viewDidLoad() {
 // File choice
 
 void EditMusicViewController::btnSelect_Clicked(QPushButton*) {
-  OpenPanel panel;
-  panel.setTitle("请选择一个音效文件");
-  panel.setAllowedFileTypes({"mp3"});
-  panel.setAllowsMultipleSelection(false);
-  panel.setCanChooseDirectories(false);
-  panel.setCanCreateDirectories(true);
-  panel.setCanChooseFiles(true);
+  OpenPanel panel = OpenPanel::mp3Panel("请选择一个音效文件", false);
   if (panel.runModal(this) != OpenPanel::ModalResponseOK) return;
 
   const QString path = qs(panel.URL());
-  const QString name = qs(lastPathComponent(panel.URL()));
-  const QString ext = qs(pathExtension(panel.URL()));
-  // Every ".mp3" goes, not only the last: "a.mp3.b.mp3" is titled "a.b".
-  const QString title = QString(name).replace("." + ext, QString());
+  const QString title = qs(titleForSoundFile(panel.URL()));
   tfMusicSrc->setText(path);
   tfTitle->setText(title);
 }
@@ -214,7 +197,7 @@ std::string EditMusicViewController::updateButtonSql(const std::string& title,
                                                      const std::string& buttonId) {
   return std::string(" update tb_Button set ") + " Title    ='" + quotedSqlText(title) + "'," +
          " Hotkey   ='" + quotedSqlText(hotkey) + "'," + " MusicSrc ='" + quotedSqlText(musicSrc) +
-         "'" + " where Lower(ButtonId) ='" + quotedSqlText(asciiLowercased(buttonId)) + "'";
+         "'" + " where Lower(ButtonId) ='" + quotedSqlText(sqlLowercased(buttonId)) + "'";
 }
 
 void EditMusicViewController::btnSave_Clicked(QPushButton*) {

@@ -73,13 +73,15 @@ std::string DBHelper::seedDatabase(const std::string& dbName) {
   return path;
 }
 
-void DBHelper::seedSoundFolder() {
+bool DBHelper::seedSoundFolder() {
   auto& files = FileManager::defaultManager();
   const std::string target = soundPath();
-  if (files.fileExistsAtPath(target)) return;
+  if (files.fileExistsAtPath(target)) return false;
   std::string error;
   const std::string shipped = Bundle::mainBundle().resourcePath() + "/sound";
-  if (!files.copyItemAtPathToPath(shipped, target, &error)) consolePrint(error);
+  if (files.copyItemAtPathToPath(shipped, target, &error)) return true;
+  consolePrint(error);
+  return false;
 }
 
 DBHelper& dbHelper() {

@@ -28,8 +28,9 @@ class DBHelper {
   // The library connection, created (not opened) on first read.
   std::shared_ptr<LiteDatabase> db();
 
-  // Copies the shipped sound folder to soundPath() when nothing is there yet.
-  static void seedSoundFolder();
+  // Copies the shipped sound folder to soundPath() when nothing is there yet; true
+  // when it did.
+  static bool seedSoundFolder();
 
  private:
   static std::string seedDatabase(const std::string& dbName);

@@ -30,23 +30,6 @@ constexpr int kButtonCount = 40;
 
 std::string q(const std::string& value) { return quotedSqlText(value); }
 
-// SQLite's lower() folds ASCII letters only; ids are compared with it, so fold the same.
-std::string asciiLower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  });
-  return text;
-}
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  if (from.empty()) return text;
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 std::string newButtonId() {
   return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
@@ -60,15 +43,6 @@ bool sameContents(const std::string& a, const std::string& b) {
 }
 
 bool readable(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
-
-void configureMp3Panel(OpenPanel& panel, const char* title, bool multiple) {
-  panel.setTitle(title);
-  panel.setAllowedFileTypes({"mp3"});
-  panel.setAllowsMultipleSelection(multiple);
-  panel.setCanChooseDirectories(false);
-  panel.setCanCreateDirectories(true);
-  panel.setCanChooseFiles(true);
-}
 
 std::optional<std::string> cached(const ButtonTextMap& cache, int n) {
   const auto found = cache.find(n);
@@ -85,7 +59,7 @@ bool isSoundButtonTag(int tag) {
 LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& sourcePath) {
   const std::string name = lastPathComponent(sourcePath);
   const std::string ext = pathExtension(sourcePath);
-  ImportedSound sound{name, ext.empty() ? name : replaceAll(name, "." + ext, "")};
+  ImportedSound sound{name, titleForSoundFile(sourcePath)};
 
   auto& files = FileManager::defaultManager();
   const std::string destination = soundPath() + name;
@@ -143,8 +117,7 @@ void LibraryCommands::reload() {
 void LibraryCommands::addMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
   const int n = tag - kMusicTagBase;
-  OpenPanel panel;
-  configureMp3Panel(panel, "请选择一个音效文件", false);
+  OpenPanel panel = OpenPanel::mp3Panel("请选择一个音效文件", false);
   if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
 
   const ImportedSound sound = importSound(panel.URL());
@@ -173,8 +146,7 @@ void LibraryCommands::addMusic(int tag) {
 }
 
 void LibraryCommands::addMusicBatch() {
-  OpenPanel panel;
-  configureMp3Panel(panel, "请选择一个或多个音效文件", true);
+  OpenPanel panel = OpenPanel::mp3Panel("请选择一个或多个音效文件", true);
   if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
 
   const std::vector<std::string>& files = panel.URLs();
@@ -249,8 +221,8 @@ void LibraryCommands::pasteMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
   const int n = tag - kMusicTagBase;
   if (cutButtonId().empty()) return;
-  const std::string cut = asciiLower(cutButtonId());
-  const std::string target = asciiLower(cached(dicButtonId(), n).value_or(""));
+  const std::string cut = sqlLowercased(cutButtonId());
+  const std::string target = sqlLowercased(cached(dicButtonId(), n).value_or(""));
 
   // Pasting a sound onto its own button, or after its row has gone, would only delete
   // the target's row: leave the library as it is and forget the cut.

@@ -10,3 +10,10 @@ std::string quotedSqlText(const std::string& text) {
   }
   return quoted;
 }
+
+std::string sqlLowercased(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}

@@ -12,3 +12,7 @@
 // The text to put between single quotes: each quote doubled. A NUL character, which
 // would end the statement text inside the literal, is dropped.
 std::string quotedSqlText(const std::string& text);
+
+// The text as the engine's lower() folds it: ASCII letters only, so that a value folded
+// here matches a column folded there.
+std::string sqlLowercased(std::string text);

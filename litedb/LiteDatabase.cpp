@@ -923,35 +923,25 @@ bool LiteDatabase::executeUpdateWithFormatList(const std::string& format,
 
 bool LiteDatabase::beginTransaction() { return beginExclusiveTransaction(); }
 
+// Runs a transaction statement and, when it succeeds, records whether a transaction
+// is now open.
+bool LiteDatabase::runTransactionStatement(const char* sql, bool inTransactionAfter) {
+  const bool b = executeUpdate(sql);
+  if (b) _isInTransaction = inTransactionAfter;
+  return b;
+}
+
 bool LiteDatabase::beginExclusiveTransaction() {
-  const bool b = executeUpdate("begin exclusive transaction");
-  if (b) _isInTransaction = true;
-  return b;
+  return runTransactionStatement("begin exclusive transaction", true);
 }
-
 bool LiteDatabase::beginDeferredTransaction() {
-  const bool b = executeUpdate("begin deferred transaction");
-  if (b) _isInTransaction = true;
-  return b;
+  return runTransactionStatement("begin deferred transaction", true);
 }
-
 bool LiteDatabase::beginImmediateTransaction() {
-  const bool b = executeUpdate("begin immediate transaction");
-  if (b) _isInTransaction = true;
-  return b;
+  return runTransactionStatement("begin immediate transaction", true);
 }
-
-bool LiteDatabase::commit() {
-  const bool b = executeUpdate("commit transaction");
-  if (b) _isInTransaction = false;
-  return b;
-}
-
-bool LiteDatabase::rollback() {
-  const bool b = executeUpdate("rollback transaction");
-  if (b) _isInTransaction = false;
-  return b;
-}
+bool LiteDatabase::commit() { return runTransactionStatement("commit transaction", false); }
+bool LiteDatabase::rollback() { return runTransactionStatement("rollback transaction", false); }
 
 // A savepoint name goes between single quotes in the SQL text; doubling its quotes
 // keeps a name like a'b one name instead of broken (or injected) SQL.

@@ -387,6 +387,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   void bindObjectToColumnInStatement(const LiteValue& obj, int idx, sqlite3_stmt* pStmt);
 
  private:
+  bool runTransactionStatement(const char* sql, bool inTransactionAfter);
   static int busyHandler(void* context, int count);
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   void logPrepareFailure(const std::string& sql);

@@ -25,6 +25,17 @@ QString nameFilter(const std::vector<std::string>& types) {
 
 }  // namespace
 
+OpenPanel OpenPanel::mp3Panel(std::string title, bool multiple) {
+  OpenPanel panel;
+  panel.setTitle(std::move(title));
+  panel.setAllowedFileTypes({"mp3"});
+  panel.setAllowsMultipleSelection(multiple);
+  panel.setCanChooseDirectories(false);
+  panel.setCanCreateDirectories(true);
+  panel.setCanChooseFiles(true);
+  return panel;
+}
+
 void OpenPanel::setResponderForTesting(Responder installed) { responder() = std::move(installed); }
 
 int OpenPanel::runModal(QWidget* parent) {
@@ -62,4 +73,15 @@ std::string pathExtension(const std::string& path) {
   const auto dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0) return std::string();
   return name.substr(dot + 1);
+}
+
+std::string titleForSoundFile(const std::string& path) {
+  std::string title = lastPathComponent(path);
+  const std::string ext = pathExtension(path);
+  if (ext.empty()) return title;
+  const std::string dotted = "." + ext;
+  for (std::size_t at = title.find(dotted); at != std::string::npos; at = title.find(dotted, at)) {
+    title.erase(at, dotted.size());
+  }
+  return title;
 }

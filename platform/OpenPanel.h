@@ -20,6 +20,9 @@ class OpenPanel {
   static constexpr int ModalResponseOK = 1;
   static constexpr int ModalResponseCancel = 0;
 
+  // A panel for choosing mp3 files (one, or several when `multiple`), no folders.
+  static OpenPanel mp3Panel(std::string title, bool multiple);
+
   void setTitle(std::string title) { _title = std::move(title); }
   // Extensions without the dot ("mp3"), matched without regard to case.
   void setAllowedFileTypes(std::vector<std::string> types) { _allowedFileTypes = std::move(types); }
@@ -66,3 +69,7 @@ std::string lastPathComponent(const std::string& path);
 // The extension of a path's last component without the dot ("b.mp3" gives "mp3"), ""
 // when it has none (a leading dot, as in ".mp3", starts a name, not an extension).
 std::string pathExtension(const std::string& path);
+// The title a chosen sound file is given: its name with every "." + extension taken
+// out, not only the last ("a.mp3.b.mp3" gives "a.b"); the whole name when it has no
+// extension.
+std::string titleForSoundFile(const std::string& path);

@@ -45,11 +45,7 @@ class BoardDisplayTest : public QObject {
   // The disk driver runs at about four times real time: fast, yet slow enough for a
   // 10-second sound to be looked at twice while it plays.
   void openDiskDevice() {
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", world->path("device.pcm").toUtf8());
-    qputenv("SDL_DISKAUDIODELAY", "3");
-    std::string error;
-    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    openDiskAudio(world->path("device.pcm").toStdString(), "3");
   }
   double deviceSeconds() {
     return QFileInfo(world->path("device.pcm")).size() / double(44100 * 2 * 2);

@@ -12,6 +12,7 @@
 #include "library/Caches.h"
 #include "library/DBHelper.h"
 #include "litedb/LiteDatabase.h"
+#include "platform/AudioDevice.h"
 #include "platform/Console.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
@@ -31,6 +32,17 @@ struct LibraryRow {
 inline void useOffscreenTestDevices() {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qputenv("SDL_AUDIODRIVER", "dummy");
+}
+
+// Opens the one audio device on SDL's disk driver, which writes what it is handed to
+// `capturePath` for the test to read back; `delay` is SDL_DISKAUDIODELAY, the
+// milliseconds it waits per buffer ("1": about ten times real time).
+inline void openDiskAudio(const std::string& capturePath, const char* delay = "1") {
+  qputenv("SDL_AUDIODRIVER", "disk");
+  qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
+  qputenv("SDL_DISKAUDIODELAY", delay);
+  std::string error;
+  QVERIFY2(AudioDevice::open(&error), error.c_str());
 }
 
 inline std::string categoryId(int number) {

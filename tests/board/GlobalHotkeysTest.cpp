@@ -149,11 +149,7 @@ class GlobalHotkeysTest : public QObject {
     world = std::make_unique<BoardFixture>();
     other = std::make_unique<OtherClient>();
     capturePath = world->path("device.pcm").toStdString();
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
-    qputenv("SDL_DISKAUDIODELAY", "1");
-    std::string error;
-    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    openDiskAudio(capturePath);
   }
 
   void cleanup() {

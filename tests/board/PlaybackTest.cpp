@@ -126,11 +126,7 @@ class PlaybackTest : public QObject {
   void init() {
     world = std::make_unique<BoardFixture>();
     capturePath = world->path("device.pcm").toStdString();
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
-    qputenv("SDL_DISKAUDIODELAY", "1");  // about ten times real time
-    std::string error;
-    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    openDiskAudio(capturePath);
     QCOMPARE(AudioDevice::frequency(), 44100);
     QCOMPARE(AudioDevice::channels(), 2);
     startBoard();

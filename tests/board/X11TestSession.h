@@ -8,12 +8,6 @@
 //
 // Header-only; link xcb and xcb-xtest. Thread-safety: main thread only.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -22,6 +16,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "ReportingDaemon.h"
 
 // X keycodes (the evdev code + 8) of the keys the tests type.
 namespace xkey {
@@ -34,48 +30,22 @@ class XvfbServer {
  public:
   // Starts the server and points DISPLAY at it; false (and a reason) when it fails.
   bool start(std::string* error) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return fail(error, "pipe");
-    const pid_t child = ::fork();
-    if (child < 0) return fail(error, "fork");
-    if (child == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives the test
-      ::dup2(fds[1], 9);                   // without close-on-exec
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", "9", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
-      ::_exit(127);
+    const std::string number = server.start(
+        {"Xvfb", "-displayfd", "9", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        true);
+    if (number.empty()) {
+      if (error) *error = "Xvfb did not tell its display";
+      return false;
     }
-    pid = child;
-    ::close(fds[1]);
-    std::string number;
-    pollfd ready{fds[0], POLLIN, 0};
-    char c = 0;
-    while (::poll(&ready, 1, 60000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (number.empty()) return fail(error, "Xvfb did not tell its display");
     display = ":" + number;
     ::setenv("DISPLAY", display.c_str(), 1);
     return true;
   }
 
-  ~XvfbServer() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-
   std::string display;
 
  private:
-  static bool fail(std::string* error, const char* what) {
-    if (error) *error = what;
-    return false;
-  }
-  pid_t pid = -1;
+  ReportingDaemon server;
 };
 
 class OtherClient {

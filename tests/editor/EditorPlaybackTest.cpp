@@ -38,11 +38,7 @@ class EditorPlaybackTest : public QObject {
   void init() {
     world = std::make_unique<BoardFixture>();
     capturePath = world->path("device.pcm").toStdString();
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
-    qputenv("SDL_DISKAUDIODELAY", "1");
-    std::string error;
-    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    openDiskAudio(capturePath);
   }
   void cleanup() {
     board.reset();

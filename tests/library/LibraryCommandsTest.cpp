@@ -155,11 +155,7 @@ class LibraryCommandsTest : public QObject {
   }
 
   void openDiskDevice() {
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", world->path("device.pcm").toUtf8());
-    qputenv("SDL_DISKAUDIODELAY", "0");
-    std::string error;
-    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    openDiskAudio(world->path("device.pcm").toStdString(), "0");
   }
   // Plays button n to its end and tells the dominant pitch the device was given.
   double pitchHeardFrom(int n) {
