@@ -21,6 +21,7 @@
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
 #include "board/SoundButton.h"
+#include "board/SoundOutput.h"
 #include "editor/KeyNames.h"
 #include "editor/MB.h"
 #include "library/Caches.h"
@@ -94,6 +95,8 @@ ViewController::ViewController(QWidget* parent)
   chkLoop = ui->chkLoop;
   global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
                                            ui->lblGlobalHotkeys);
+  output = std::make_unique<SoundOutput>(*this, ui->cmbOutputDevice, ui->chkVirtualMic,
+                                         ui->chkMonitor);
   playingMarkTimer = new QTimer(this);
   playingMarkTimer->setInterval(50);
   connect(playingMarkTimer, &QTimer::timeout, this, [this] { updatePlayingMark(); });
@@ -106,6 +109,7 @@ ViewController::ViewController(QWidget* parent)
   boardTitle = windowTitle();
   NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,
                                                   [this] { audioDeviceDidChange(); });
+  output->initSoundOutput();
   showAudioDeviceState();
   restoreWindowGeometry();
 }
@@ -113,6 +117,8 @@ ViewController::ViewController(QWidget* parent)
 ViewController::~ViewController() {
   // The player's end notification must not reach a board that is gone.
   if (player) player->setDelegate(nullptr);
+  // The virtual microphone goes while the board it plays for still exists.
+  output.reset();
 }
 
 std::string ViewController::classIdForCategory(int number) {
@@ -481,11 +487,15 @@ void ViewController::audioDeviceDidChange() {
     const std::string why = AudioDevice::lastError();
     if (!why.empty()) consolePrint("音频输出设备断开了，声音无法播放：" + why);
   }
+  if (output) output->audioDeviceDidChange();
   showAudioDeviceState();
 }
 
 void ViewController::showAudioDeviceState() {
-  setWindowTitle(AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark);
+  if (boardTitle.isEmpty()) return;  // still being built
+  QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
+  if (output) title += output->titleMark();
+  setWindowTitle(title);
 }
 
 void ViewController::startPlayingMark() {

@@ -28,6 +28,7 @@ class QRadioButton;
 class QSlider;
 class QTimer;
 class SoundButton;
+class SoundOutput;
 
 namespace Ui {
 class BoardView;
@@ -58,6 +59,8 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   LibraryCommands& libraryCommands() { return *library; }
   // The opt-in system-wide hotkeys beside the hotkey-mode radios.
   GlobalHotkeys& globalHotkeys() { return *global; }
+  // The output device choice and the virtual microphone, in the row under the board.
+  SoundOutput& soundOutput() { return *output; }
 
   // Category loading and the hotkey labels.
   void loadBtnMusic();
@@ -112,6 +115,9 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   // Follows the sound device: a lost device ends the sound that played, and the
   // window's title carries a mark for as long as no device is open.
   void audioDeviceDidChange();
+  // Sets the window's title: the board's own, with marks for a missing sound device
+  // and for what the sound output has to say.
+  void showAudioDeviceState();
 
   const std::string DEF_CLASSID = "00000000-0000-0000-0000-000000000001";
   static std::string classIdForCategory(int number);
@@ -135,7 +141,6 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void showLibraryProblem(const std::string& reason);
   void markMissingFile(int n, const std::string& musicSrc);
   void startPlayingMark();
-  void showAudioDeviceState();
   void restoreWindowGeometry();
   void saveWindowGeometry();
 
@@ -161,6 +166,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   std::unique_ptr<AudioPlayer> player;
   std::unique_ptr<LibraryCommands> library;
   std::unique_ptr<GlobalHotkeys> global;
+  std::unique_ptr<SoundOutput> output;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
   float volume = 0;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -30,6 +31,11 @@ struct DeviceState {
   int frequency = 0;
   int channels = 0;
   std::uint64_t openCount = 0;
+  // The output asked for ("" default), the rate asked for (0 the usual one), and why
+  // the device opened on the default output instead ("" when it did not).
+  std::string outputName;
+  int outputFrequency = 0;
+  std::string fallback;
   std::uint64_t lastTicket = 0;
   // Polls SDL's device reports while the device is wanted; owned here, main thread.
   QTimer* watcher = nullptr;
@@ -125,22 +131,9 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
     return false;
   };
 
-  if (restartAudio && state.audioStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    state.audioStarted = false;
-  }
-  if (!state.audioStarted) {
-    // How the sound server lists us in its mixer (default hints only: the environment wins).
-    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
-    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
-    SDL_ClearError();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      return fail(sdlError("the sound system did not start"));
-    }
-    state.audioStarted = true;
-    // Starting reports every device already there as added; only later arrivals count.
-    SDL_PumpEvents();
-    SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
+  std::string why;
+  if (!startAudio(restartAudio, &why)) {
+    return fail(why);
   }
   static const bool decodersLoaded = [] {
     // Loaded once for the whole run and never unloaded: players may outlive a close().
@@ -151,11 +144,33 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   // The format is fixed (signed 16-bit, stereo) so that SDL converts for odd hardware
   // and the mixed stream always has the layout the gain stage expects; only the rate
   // may follow the hardware, which spares a resampling step there.
+  const int frequency = state.outputFrequency > 0 ? state.outputFrequency : kPreferredFrequency;
+  // SDL quietly opens the default output for a name it does not know, so a named output
+  // is opened only while SDL lists it.
+  state.fallback.clear();
+  const char* name = nullptr;
+  if (!state.outputName.empty()) {
+    const std::vector<std::string> names = outputDeviceNames();
+    if (std::find(names.begin(), names.end(), state.outputName) != names.end()) {
+      name = state.outputName.c_str();
+    } else {
+      state.fallback = "the output \"" + state.outputName + "\" is not connected";
+    }
+  }
   SDL_ClearError();
-  if (Mix_OpenAudioDevice(kPreferredFrequency, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
+  if (Mix_OpenAudioDevice(frequency, AUDIO_S16SYS, kChannels, kBufferFrames, name,
                           SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
-    // SDL's audio stays up, so that a device plugged in later is reported.
-    return fail(sdlError("the device did not open"));
+    const std::string why = sdlError("the device did not open");
+    if (name == nullptr) {
+      // SDL's audio stays up, so that a device plugged in later is reported.
+      return fail(why);
+    }
+    state.fallback = "the output \"" + state.outputName + "\" did not open: " + why;
+    SDL_ClearError();
+    if (Mix_OpenAudioDevice(frequency, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
+                            SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
+      return fail(sdlError("the device did not open"));
+    }
   }
   Uint16 format = 0;
   Mix_QuerySpec(&state.frequency, &format, &state.channels);
@@ -175,6 +190,74 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   ++state.openCount;
   postDidChange();
   return true;
+}
+
+bool AudioDevice::startAudio(bool restartAudio, std::string* why) {
+  DeviceState& state = deviceState();
+  if (restartAudio && state.audioStarted) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    state.audioStarted = false;
+  }
+  if (state.audioStarted) {
+    return true;
+  }
+  // How the sound server lists us in its mixer (default hints only: the environment wins).
+  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
+  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
+  SDL_ClearError();
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    if (why != nullptr) {
+      *why = sdlError("the sound system did not start");
+    }
+    return false;
+  }
+  state.audioStarted = true;
+  // Starting reports every device already there as added; only later arrivals count.
+  SDL_PumpEvents();
+  SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
+  return true;
+}
+
+bool AudioDevice::useOutput(const std::string& deviceName, int frequency, std::string* error) {
+  DeviceState& state = deviceState();
+  if (state.open && state.fallback.empty() && state.outputName == deviceName &&
+      state.outputFrequency == frequency) {
+    return true;  // already there: the sound that plays goes on
+  }
+  state.outputName = deviceName;
+  state.outputFrequency = frequency;
+  if (!state.open && !state.wanted) {
+    return false;
+  }
+  // Started afresh, SDL lists the outputs as they are now (one just made by the sound
+  // server included) rather than as its last report had them.
+  closeDevice(/*stopAudio=*/false);
+  const bool opened = openDevice(/*restartAudio=*/true, error);
+  if (!opened) {
+    postDidChange();  // a successful open has posted already
+  }
+  return opened;
+}
+
+std::string AudioDevice::outputDeviceName() { return deviceState().outputName; }
+
+std::string AudioDevice::outputFallback() {
+  const DeviceState& state = deviceState();
+  return state.open ? state.fallback : std::string();
+}
+
+std::vector<std::string> AudioDevice::outputDeviceNames() {
+  std::vector<std::string> names;
+  if (!deviceState().audioStarted) {
+    return names;  // open() starts SDL's audio: before it, its driver is not chosen yet
+  }
+  const int count = SDL_GetNumAudioDevices(0);
+  for (int i = 0; i < count; ++i) {
+    if (const char* name = SDL_GetAudioDeviceName(i, 0)) {
+      names.emplace_back(name);
+    }
+  }
+  return names;
 }
 
 bool AudioDevice::isOpen() { return deviceState().open; }
@@ -234,11 +317,27 @@ void AudioDevice::checkDevices() {
       added = true;
     }
   }
+  if (lost || added) {
+    NotificationCenter::defaultCenter().postNotificationName(kDeviceListDidChange);
+  }
+  if (added && state.open && !state.fallback.empty()) {
+    const std::vector<std::string> names = outputDeviceNames();
+    if (std::find(names.begin(), names.end(), state.outputName) != names.end()) {
+      // The output asked for is back: move onto it, as if it had never been gone.
+      closeDevice(/*stopAudio=*/false);
+      openDevice(/*restartAudio=*/false, nullptr);
+      postDidChange();
+      return;
+    }
+  }
   if (lost && state.open) {
     // The disconnected device plays into nothing; closing it ends its thread at once.
     closeDevice(/*stopAudio=*/false);
     state.lastError = "no sound output device (the device was disconnected)";
-    postDidChange();
+    // A chosen output that went (an unplugged headset) gives way to the default one.
+    if (state.outputName.empty() || !openDevice(/*restartAudio=*/false, nullptr)) {
+      postDidChange();
+    }
   }
   if (added && !state.open && state.wanted) {
     // The driver that reported the device is the one to open it with.

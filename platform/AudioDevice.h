@@ -13,6 +13,11 @@
 // used without a restart. Every change of isOpen() is posted, on the main thread, as
 // the notification kDeviceDidChange.
 //
+// The output is the system's default unless useOutput() names one of the devices that
+// outputDeviceNames() lists. A named output that is missing when the device opens (an
+// unplugged headset) gives way to the default, which outputFallback() then explains;
+// the wish is kept, and the named output is taken again when SDL reports it back.
+//
 // Thread-safety: call every function from the main (Qt GUI) thread. The end-of-sound
 // notice arrives on SDL's audio thread and is handed to the main thread by a queued
 // call; nothing of a player is touched from the audio thread.
@@ -20,6 +25,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 typedef struct _Mix_Music Mix_Music;
 
@@ -35,6 +41,24 @@ class AudioDevice {
   // when the device is open afterwards; otherwise `error` and lastError() say why.
   static bool reopenIfMissing(std::string* error = nullptr);
   static bool isOpen();
+
+  // Plays on the output named `deviceName` (one of outputDeviceNames(); "" for the
+  // system's default) at `frequency` samples a second (0: the usual rate). When the
+  // device is open or wanted it is reopened there at once: the sound that played
+  // stops without an end notice. True when the device is open afterwards.
+  static bool useOutput(const std::string& deviceName, int frequency = 0,
+                        std::string* error = nullptr);
+  // The output asked for with useOutput(), "" for the default.
+  static std::string outputDeviceName();
+  // Why the device plays on the default output rather than the one asked for; "" when
+  // it plays where it was asked to (or is closed).
+  static std::string outputFallback();
+  // The playback devices SDL's audio driver reports now, in its order; none before
+  // open() has started SDL's audio.
+  static std::vector<std::string> outputDeviceNames();
+  // Posted (default centre, main thread) when SDL reports an output device added or
+  // removed, so that lists of them can be refreshed.
+  static constexpr const char* kDeviceListDidChange = "audioDeviceListDidChange";
   // Posted (with NotificationCenter's default centre) each time the device opens, is
   // lost or is closed.
   static constexpr const char* kDeviceDidChange = "audioDeviceDidChange";
@@ -72,7 +96,10 @@ class AudioDevice {
 
   // The one place where the device is opened: opens the mixer on SDL's audio, which it
   // starts first (afresh when `restartAudio`, so that the driver is chosen again).
+  // On the output asked for when it is listed, else on the default one.
   static bool openDevice(bool restartAudio, std::string* error);
+  // Starts SDL's audio (afresh when `restartAudio`); `why` says why it did not start.
+  static bool startAudio(bool restartAudio, std::string* why);
   // Closes the mixer's device; SDL's audio keeps running to report new devices unless
   // `stopAudio`.
   static void closeDevice(bool stopAudio);

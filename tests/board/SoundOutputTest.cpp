@@ -1,0 +1,414 @@
+// Where the board's sounds go, on a real sound server the test starts for itself (the
+// same source builds one test program for PipeWire, one for PulseAudio and one for a
+// desktop with no sound server at all): the output device list, the virtual
+// microphone, its monitor, and what is left on the server afterwards.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <memory>
+
+#include "BoardFixture.h"
+#include "SoundServerSession.h"
+#include "SourceRecorder.h"
+#include "board/SoundOutput.h"
+#include "board/ViewController.h"
+#include "platform/AudioDevice.h"
+#include "platform/VirtualMicrophone.h"
+
+#ifndef CUEBOARD_SOUND_SERVER
+#error "CUEBOARD_SOUND_SERVER names the server: pipewire, pulseaudio or none"
+#endif
+
+namespace {
+QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/") + name; }
+
+const std::string kServer = CUEBOARD_SOUND_SERVER;
+
+// The fixture is a 440 Hz sine at half the full scale.
+constexpr double kFixtureRms = 0.5 / 1.4142135623730951;
+
+#if defined(CUEBOARD_WITH_SOUND_SERVER)
+int countOf(const std::vector<std::string>& names, const std::string& name) {
+  return static_cast<int>(std::count(names.begin(), names.end(), name));
+}
+
+// The modules on the server, as (name, argument) pairs.
+std::vector<std::pair<std::string, std::string>> modules(const SoundServerSession& server) {
+  std::vector<std::pair<std::string, std::string>> found;
+  std::istringstream lines(server.pactl("list short modules"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t nameStart = line.find('\t');
+    if (nameStart == std::string::npos) continue;
+    const size_t argumentStart = line.find('\t', nameStart + 1);
+    const std::string name = line.substr(nameStart + 1, argumentStart - nameStart - 1);
+    std::string argument =
+        argumentStart == std::string::npos ? std::string() : line.substr(argumentStart + 1);
+    while (!argument.empty() && (argument.back() == '\t' || argument.back() == ' ')) {
+      argument.pop_back();
+    }
+    found.emplace_back(name, argument);
+  }
+  return found;
+}
+
+int ourModules(const SoundServerSession& server, const std::string& kind) {
+  int count = 0;
+  for (const auto& [name, argument] : modules(server)) {
+    if (name == kind && VirtualMicrophone::isOurModule(name, argument)) ++count;
+  }
+  return count;
+}
+
+// The value of `key` in the argument line of the first loopback of ours, "" if none.
+std::string loopbackArgument(const SoundServerSession& server, const std::string& key) {
+  for (const auto& [name, argument] : modules(server)) {
+    if (name != "module-loopback" || !VirtualMicrophone::isOurModule(name, argument)) continue;
+    for (const auto& [k, v] : VirtualMicrophone::moduleArguments(argument)) {
+      if (k == key) return v;
+    }
+  }
+  return std::string();
+}
+
+// Unloads the modules whose argument line contains `text`.
+void unloadModulesWith(const SoundServerSession& server, const std::string& text) {
+  std::istringstream lines(server.pactl("list short modules"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find(text) != std::string::npos) {
+      server.pactl("unload-module " + line.substr(0, line.find('\t')));
+    }
+  }
+}
+
+std::string defaultOf(const SoundServerSession& server, const std::string& what) {
+  std::istringstream lines(server.pactl("info"));
+  std::string line;
+  const std::string prefix = "Default " + what + ": ";
+  while (std::getline(lines, line)) {
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  }
+  return std::string();
+}
+
+#endif
+
+}  // namespace
+
+class SoundOutputTest : public QObject {
+  Q_OBJECT
+
+ public:
+  static void initMain() { useOffscreenTestDevices(); }
+
+ private:
+  SoundServerSession server;
+  QTemporaryDir noServer;
+  std::unique_ptr<BoardFixture> world;
+  std::unique_ptr<ViewController> board;
+
+  QCheckBox* virtualMicBox() { return board->findChild<QCheckBox*>("chkVirtualMic"); }
+  QCheckBox* monitorBox() { return board->findChild<QCheckBox*>("chkMonitor"); }
+  QComboBox* outputBox() { return board->findChild<QComboBox*>("cmbOutputDevice"); }
+  QPushButton* button(int n) { return board->viewWithTag<QPushButton>(100 + n); }
+
+  // The printed lines, for failure messages.
+  QByteArray printedLines() const {
+    std::string all;
+    for (const std::string& line : world->printed) all += line + "\n";
+    return QByteArray::fromStdString(all);
+  }
+
+  void startBoard() {
+    board = std::make_unique<ViewController>();
+    board->setSliderVolumeValue(50);
+  }
+
+  // Records `source` while button 1's sound plays; the samples heard.
+  std::vector<float> recordClick(const std::string& source) {
+    SourceRecorder recorder;
+    std::string why;
+    if (!recorder.start(source, &why)) {
+      qWarning("%s", why.c_str());
+      return {};
+    }
+    QTest::qWait(100);
+    button(1)->click();
+    QTest::qWait(1300);
+    recorder.stop();
+    return recorder.samples();
+  }
+
+  static bool isLoud(const std::vector<float>& samples) {
+    return std::any_of(samples.begin(), samples.end(), [](float s) { return std::fabs(s) > 0.05f; });
+  }
+
+  void choose(const QString& output) {
+    const int index = outputBox()->findText(output);
+    QVERIFY2(index >= 0, qPrintable(output + " is not listed"));
+    outputBox()->setCurrentIndex(index);
+    board->soundOutput().cmbOutputDevice_Change(outputBox());
+  }
+
+ private slots:
+  void initTestCase() {
+    if (kServer == "none") {
+      // Nowhere to find a server, and no client may start one.
+      qputenv("XDG_RUNTIME_DIR", (noServer.path() + "/run").toUtf8());
+      QDir().mkpath(noServer.path() + "/run");
+      QFile config(noServer.path() + "/client.conf");
+      QVERIFY(config.open(QIODevice::WriteOnly));
+      config.write("autospawn = no\n");
+      config.close();
+      qputenv("PULSE_CLIENTCONFIG", (noServer.path() + "/client.conf").toUtf8());
+      qunsetenv("PULSE_SERVER");
+      return;
+    }
+    std::string why;
+    if (!server.start(kServer == "pipewire" ? SoundServerKind::PipeWire : SoundServerKind::PulseAudio,
+                      &why)) {
+      QSKIP(qPrintable(QString::fromStdString("no " + kServer + " server could be started: " + why)));
+    }
+    qputenv("SDL_AUDIODRIVER", "pulseaudio");
+  }
+
+  void cleanupTestCase() { server.stop(); }
+
+  void init() {
+    world = std::make_unique<BoardFixture>();
+    const QString sounds = QString::fromStdString(soundPath());
+    QDir().mkpath(sounds);
+    QVERIFY(QFile::copy(fixture("sine440-48k.mp3"), sounds + "tone.mp3"));
+    world->writeLibrary({{"S1", categoryId(1), 1, "音调", "tone.mp3", ""}});
+    if (kServer == "none") {
+      openDiskAudio(world->path("heard.raw").toStdString(), "0");
+    } else {
+      std::string error;
+      QVERIFY2(AudioDevice::open(&error), error.c_str());
+    }
+  }
+
+  void cleanup() {
+    board.reset();
+    AudioDevice::close();
+    world.reset();
+  }
+
+#if defined(CUEBOARD_WITH_SOUND_SERVER)
+  void virtualMicMakesOneSinkAndOneSourceAndTakesThemAway() {
+    const std::string speakersBefore = defaultOf(server, "Sink");
+    const std::string micBefore = defaultOf(server, "Source");
+    startBoard();
+    QVERIFY(!virtualMicBox()->isChecked());
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string());
+
+    virtualMicBox()->click();
+    QVERIFY2(virtualMicBox()->isChecked(), printedLines().constData());
+    QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("virtualMic"), 1L);
+    QCOMPARE(countOf(server.list("sinks"), VirtualMicrophone::kSinkName), 1);
+    QCOMPARE(countOf(server.list("sources"), VirtualMicrophone::kSourceName), 1);
+    QCOMPARE(ourModules(server, "module-null-sink"), 1);
+    QCOMPARE(ourModules(server, "module-remap-source"), 1);
+    QVERIFY(server.pactl("list sources").find("Cueboard Virtual Mic") != std::string::npos);
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string("Cueboard Output"));
+    QCOMPARE(AudioDevice::outputFallback(), std::string());
+    QCOMPARE(AudioDevice::frequency(), 48000);
+    // The host's own speakers and microphone stay the desktop's defaults.
+    QCOMPARE(defaultOf(server, "Sink"), speakersBefore);
+    QCOMPARE(defaultOf(server, "Source"), micBefore);
+    // Our sink is where the board plays, never an output to choose.
+    QCOMPARE(outputBox()->findText("Cueboard Output"), -1);
+
+    virtualMicBox()->click();
+    QVERIFY(!virtualMicBox()->isChecked());
+    QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("virtualMic"), 0L);
+    QCOMPARE(countOf(server.list("sinks"), VirtualMicrophone::kSinkName), 0);
+    QCOMPARE(countOf(server.list("sources"), VirtualMicrophone::kSourceName), 0);
+    for (const char* kind : {"module-null-sink", "module-remap-source", "module-loopback"}) {
+      QCOMPARE(ourModules(server, kind), 0);
+    }
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string());
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(board->windowTitle().contains("（"), false);
+  }
+
+  void soundIsHeardAtTheVirtualMicAtTheBoardsVolume() {
+    startBoard();
+    virtualMicBox()->click();
+    QVERIFY2(virtualMicBox()->isChecked(), printedLines().constData());
+    const std::vector<float> heard = recordClick(VirtualMicrophone::kSourceName);
+    // A steady half second, well inside the one-second tone.
+    const std::vector<float> recorded = [&] {
+      std::vector<float> from = std::vector<float>();
+      for (size_t i = 0; i < heard.size(); ++i) {
+        if (std::fabs(heard[i]) > 0.02f) {
+          const size_t start = i + SourceRecorder::kRate / 10;
+          if (start + SourceRecorder::kRate / 2 <= heard.size()) {
+            from.assign(heard.begin() + long(start), heard.begin() + long(start + SourceRecorder::kRate / 2));
+          }
+          break;
+        }
+      }
+      return from;
+    }();
+    QVERIFY2(!recorded.empty(), "nothing was heard at the virtual microphone");
+    const double frequency = toneFrequency(recorded, SourceRecorder::kRate);
+    QVERIFY2(std::fabs(frequency - 440.0) <= 440.0 * 0.02, qPrintable(QString::number(frequency)));
+    const double ratio = rootMeanSquare(recorded) / kFixtureRms;
+    QVERIFY2(std::fabs(ratio - 0.5) <= 0.05, qPrintable(QString::number(ratio)));
+  }
+
+  void monitorLoopbackFollowsItsCheckBox_data() {
+    QTest::addColumn<bool>("monitor");
+    QTest::newRow("on") << true;
+    QTest::newRow("off") << false;
+  }
+
+  void monitorLoopbackFollowsItsCheckBox() {
+    QFETCH(bool, monitor);
+    UserDefaults::standardUserDefaults().setIntegerForKey(monitor ? 1 : 0, "monitor");
+    UserDefaults::standardUserDefaults().setIntegerForKey(1, "virtualMic");
+    startBoard();
+    QCOMPARE(monitorBox()->isChecked(), monitor);
+    QVERIFY2(virtualMicBox()->isChecked(), printedLines().constData());
+    QCOMPARE(ourModules(server, "module-loopback"), monitor ? 1 : 0);
+    // With the monitor on the host hears the sound on the chosen output (the default).
+    QCOMPARE(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")),
+             monitor);
+    if (monitor) QCOMPARE(loopbackArgument(server, "sink"), std::string(SoundServerSession::kSpeakersSink));
+
+    monitorBox()->click();
+    QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("monitor"), monitor ? 0L : 1L);
+    QCOMPARE(ourModules(server, "module-loopback"), monitor ? 0 : 1);
+
+    // Choosing another output moves what the host hears, not what the microphone gets.
+    if (!monitorBox()->isChecked()) monitorBox()->click();
+    choose(SoundServerSession::kHeadset);
+    QCOMPARE(ourModules(server, "module-loopback"), 1);
+    QCOMPARE(loopbackArgument(server, "sink"), std::string(SoundServerSession::kHeadsetSink));
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string("Cueboard Output"));
+  }
+
+  void leftoversOfAKilledRunAreRemovedAndOthersKept() {
+    // What a run killed with the microphone on leaves, next to modules of someone else.
+    QVERIFY(server.loadModule("module-null-sink", "sink_name=cueboard_output"));
+    QVERIFY(server.loadModule("module-remap-source",
+                              "source_name=cueboard_mic master=cueboard_output.monitor"));
+    QVERIFY(server.loadModule("module-loopback", "source=cueboard_output.monitor"));
+    QVERIFY(server.loadModule("module-null-sink", "sink_name=cueboard_output_2"));
+    QVERIFY(server.loadModule("module-loopback", "source=test_headset.monitor"));
+    const auto countOthers = [&] {
+      int others = 0;
+      for (const auto& [name, argument] : modules(server)) {
+        if (argument.find("cueboard_output_2") != std::string::npos ||
+            argument.find("source=test_headset.monitor") != std::string::npos) {
+          ++others;
+        }
+      }
+      return others;
+    };
+    QCOMPARE(countOthers(), 2);
+    UserDefaults::standardUserDefaults().setIntegerForKey(1, "virtualMic");
+
+    startBoard();
+    QVERIFY2(virtualMicBox()->isChecked(), printedLines().constData());
+    for (const char* kind : {"module-null-sink", "module-remap-source", "module-loopback"}) {
+      QCOMPARE(ourModules(server, kind), 1);
+    }
+    QCOMPARE(countOf(server.list("sinks"), VirtualMicrophone::kSinkName), 1);
+    QCOMPARE(countOthers(), 2);
+
+    // Quitting takes ours away and leaves the others.
+    board.reset();
+    for (const char* kind : {"module-null-sink", "module-remap-source", "module-loopback"}) {
+      QCOMPARE(ourModules(server, kind), 0);
+    }
+    QCOMPARE(countOthers(), 2);
+    unloadModulesWith(server, "cueboard_output_2");
+    unloadModulesWith(server, "source=test_headset.monitor");
+  }
+
+  void chosenOutputSurvivesARestart() {
+    startBoard();
+    QCOMPARE(outputBox()->itemText(0), QStringLiteral("系统默认"));
+    QVERIFY(outputBox()->findText(SoundServerSession::kSpeakers) > 0);
+    choose(SoundServerSession::kHeadset);
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("outputDevice").value_or(""),
+             std::string(SoundServerSession::kHeadset));
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string(SoundServerSession::kHeadset));
+    QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kHeadsetSink) + ".monitor")));
+
+    board.reset();
+    UserDefaults::resetStandardUserDefaultsForTesting();
+    startBoard();
+    QCOMPARE(outputBox()->currentText(), QString(SoundServerSession::kHeadset));
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string(SoundServerSession::kHeadset));
+    QCOMPARE(AudioDevice::outputFallback(), std::string());
+    QVERIFY(!isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")));
+
+    choose(QStringLiteral("系统默认"));
+    QVERIFY(!UserDefaults::standardUserDefaults().stringForKey("outputDevice").has_value());
+    QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")));
+  }
+
+  void missingOutputFallsBackToTheDefaultUntilItReturns() {
+    UserDefaults::standardUserDefaults().setObjectForKey(QStringLiteral("USB Headset"),
+                                                         "outputDevice");
+    startBoard();
+    const QString line = QStringLiteral("找不到输出设备“USB Headset”，改用系统默认");
+    QCOMPARE(std::count(world->printed.begin(), world->printed.end(), line.toStdString()), 1L);
+    QVERIFY2(board->windowTitle().contains("（" + line + "）"), qPrintable(board->windowTitle()));
+    QCOMPARE(outputBox()->currentText(), QStringLiteral("USB Headset（未连接）"));
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("outputDevice").value_or(""),
+             std::string("USB Headset"));
+    QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")));
+
+    // Plugged in: the board moves onto it by itself.
+    QVERIFY(server.loadModule("module-null-sink",
+                              "sink_name=usb_headset rate=48000 "
+                              "sink_properties='device.description=\"USB Headset\"'"));
+    QTRY_COMPARE_WITH_TIMEOUT(AudioDevice::outputFallback(), std::string(), 5000);
+    QVERIFY(AudioDevice::isOpen());
+    QTRY_VERIFY(!board->windowTitle().contains(line));
+    QCOMPARE(outputBox()->currentText(), QStringLiteral("USB Headset"));
+    QVERIFY(isLoud(recordClick("usb_headset.monitor")));
+    board.reset();
+    unloadModulesWith(server, "sink_name=usb_headset");
+  }
+#else
+  void withoutASoundServerTheMicSwitchesItselfOffAndTheBoardPlays() {
+    UserDefaults::standardUserDefaults().setIntegerForKey(1, "virtualMic");
+    startBoard();
+    QVERIFY(!virtualMicBox()->isChecked());
+    const auto refusal = std::find_if(world->printed.begin(), world->printed.end(),
+                                      [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; });
+    QVERIFY(refusal != world->printed.end());
+    QVERIFY2(board->windowTitle().contains(QString::fromStdString("（" + *refusal + "）")),
+             qPrintable(board->windowTitle()));
+    // Asked for again, it says so again and stays off.
+    virtualMicBox()->click();
+    QVERIFY(!virtualMicBox()->isChecked());
+    QCOMPARE(std::count_if(world->printed.begin(), world->printed.end(),
+                           [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; }),
+             2L);
+    // The sound plays on the board's own driver as before.
+    QVERIFY(AudioDevice::isOpen());
+    button(1)->click();
+    QTRY_VERIFY(board->currentPlayer() != nullptr && !board->currentPlayer()->isPlaying());
+    board.reset();
+    AudioDevice::close();
+    QFile heard(world->path("heard.raw"));
+    QVERIFY(heard.open(QIODevice::ReadOnly));
+    const QByteArray bytes = heard.readAll();
+    const auto* samples = reinterpret_cast<const std::int16_t*>(bytes.constData());
+    qint64 loud = 0;
+    for (qint64 i = 0; i < bytes.size() / 2; ++i) loud += std::abs(samples[i]) > 1000;
+    QVERIFY2(loud > 10000, qPrintable(QString::number(loud)));
+  }
+#endif
+};
+
+QTEST_MAIN(SoundOutputTest)
+#include "SoundOutputTest.moc"
