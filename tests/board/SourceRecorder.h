@@ -1,11 +1,11 @@
 #pragma once
 // Records a sound server's source (a microphone, or a sink's monitor) as a program
-// listening to it would: 48 kHz mono float through libpulse, in small fragments, on a
-// thread of its own. Each fragment keeps the moment it arrived, so that the time from
+// listening to it would: 48 kHz stereo float through libpulse, in small fragments, on a
+// thread of its own; the left channel is kept (a server's mono downmix may add the two). Each fragment keeps the moment it arrived, so that the time from
 // a click to the first sound heard can be read off.
 //
-// Header-only. Thread-safety: start() and stop() from one thread; the samples are
-// read after stop().
+// Header-only. Thread-safety: start() and stop() from one thread; the samples may be
+// read while it records.
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -34,10 +35,10 @@ class SourceRecorder {
   // Connects to `source` and starts recording; returns once the stream runs, or false
   // with `why`.
   bool start(const std::string& source, std::string* why) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 2};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.fragsize = kFragmentFrames * sizeof(float);
+    attributes.fragsize = kFragmentFrames * 2 * sizeof(float);
     int error = 0;
     stream = pa_simple_new(nullptr, "Cueboard test recorder", PA_STREAM_RECORD, source.c_str(),
                            "record", &spec, nullptr, &attributes, &error);
@@ -57,12 +58,22 @@ class SourceRecorder {
     stream = nullptr;
   }
 
-  const std::vector<float>& samples() const { return recorded; }
+  size_t sampleCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return recorded.size();
+  }
+  // The samples recorded from index `first` on.
+  std::vector<float> samplesFrom(size_t first) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (first >= recorded.size()) return {};
+    return std::vector<float>(recorded.begin() + static_cast<long>(first), recorded.end());
+  }
 
-  // The arrival time of the first fragment, at or after `since`, holding a sample
-  // louder than `threshold`; nullopt when none.
+  // The arrival time of the first fragment that arrived at or after `since` and holds
+  // a sample louder than `threshold`; nullopt when none.
   std::optional<Clock::time_point> firstLoudArrival(Clock::time_point since,
                                                     float threshold = 0.01f) const {
+    std::lock_guard<std::mutex> lock(mutex);
     for (const Fragment& fragment : fragments) {
       if (fragment.arrival < since) continue;
       for (size_t i = fragment.first; i < fragment.first + kFragmentFrames; ++i) {
@@ -72,18 +83,6 @@ class SourceRecorder {
     return std::nullopt;
   }
 
-  // The samples from the first one louder than `threshold` on, `count` of them at most.
-  std::vector<float> soundFrom(float threshold, size_t count) const {
-    for (size_t i = 0; i < recorded.size(); ++i) {
-      if (std::fabs(recorded[i]) > threshold) {
-        const size_t end = std::min(recorded.size(), i + count);
-        return std::vector<float>(recorded.begin() + static_cast<long>(i),
-                                  recorded.begin() + static_cast<long>(end));
-      }
-    }
-    return {};
-  }
-
  private:
   struct Fragment {
     Clock::time_point arrival;
@@ -91,18 +90,21 @@ class SourceRecorder {
   };
 
   void record() {
-    float buffer[kFragmentFrames];
+    float buffer[kFragmentFrames * 2];
     while (running) {
       int error = 0;
       if (pa_simple_read(stream, buffer, sizeof buffer, &error) < 0) break;
-      fragments.push_back({Clock::now(), recorded.size()});
-      recorded.insert(recorded.end(), buffer, buffer + kFragmentFrames);
+      const Clock::time_point arrival = Clock::now();
+      std::lock_guard<std::mutex> lock(mutex);
+      fragments.push_back({arrival, recorded.size()});
+      for (int i = 0; i < kFragmentFrames; ++i) recorded.push_back(buffer[2 * i]);
     }
   }
 
   pa_simple* stream = nullptr;
   std::atomic<bool> running{false};
   std::thread worker;
+  mutable std::mutex mutex;
   std::vector<float> recorded;
   std::vector<Fragment> fragments;
 };
