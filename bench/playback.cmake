@@ -29,3 +29,12 @@ add_custom_target(bench_clips DEPENDS
 cueboard_benchmark(PlaybackLatencyBench SOURCES PlaybackLatencyBench.cpp LIBS cueboard_platform)
 add_dependencies(PlaybackLatencyBench bench_clips)
 target_compile_definitions(PlaybackLatencyBench PRIVATE CUEBOARD_BENCH_CLIP_DIR="${BENCH_CLIP_DIR}")
+
+# Click to the first sound a program recording the virtual microphone hears, on private
+# PipeWire and PulseAudio servers the program starts (as the sound output tests do).
+pkg_check_modules(PULSE_BENCH REQUIRED IMPORTED_TARGET libpulse libpulse-simple)
+cueboard_benchmark(VirtualMicLatencyBench SOURCES VirtualMicLatencyBench.cpp
+  LIBS cueboard_platform PkgConfig::PULSE_BENCH)
+add_dependencies(VirtualMicLatencyBench bench_clips)
+target_include_directories(VirtualMicLatencyBench PRIVATE ${CMAKE_SOURCE_DIR}/tests/board)
+target_compile_definitions(VirtualMicLatencyBench PRIVATE CUEBOARD_BENCH_CLIP_DIR="${BENCH_CLIP_DIR}")

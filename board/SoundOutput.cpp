@@ -114,7 +114,10 @@ bool SoundOutput::switchVirtualMicOn(std::string* why) {
   if (microphone.isOn()) return true;
   if (!microphone.switchOn(chosenOutput(), chkMonitor->isChecked(), why)) return false;
   board.btnStopPlay_Click(nullptr);
-  AudioDevice::useOutput(VirtualMicrophone::kSinkDescription, VirtualMicrophone::kRate);
+  // On PipeWire its own driver hands each buffer to the graph as it is mixed: half the
+  // delay of going through its PulseAudio protocol.
+  AudioDevice::useOutput(VirtualMicrophone::kSinkDescription, VirtualMicrophone::kRate,
+                         microphone.isOnPipeWire() ? "pipewire" : "");
   if (!AudioDevice::isOpen() || !AudioDevice::outputFallback().empty()) {
     // An audio driver other than the sound server's cannot reach the new sink.
     *why = "the audio driver cannot play into \"" +

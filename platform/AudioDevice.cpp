@@ -35,6 +35,7 @@ struct DeviceState {
   // the device opened on the default output instead ("" when it did not).
   std::string outputName;
   int outputFrequency = 0;
+  std::string outputDriver;
   std::string fallback;
   std::uint64_t lastTicket = 0;
   // Polls SDL's device reports while the device is wanted; owned here, main thread.
@@ -212,20 +213,29 @@ bool AudioDevice::startAudio(bool restartAudio, std::string* why) {
     return false;
   }
   state.audioStarted = true;
+  const char* current = SDL_GetCurrentAudioDriver();
+  if (!state.outputDriver.empty() && (current == nullptr || state.outputDriver != current)) {
+    // The driver asked for replaces SDL's choice; one that cannot start hands back.
+    if (SDL_AudioInit(state.outputDriver.c_str()) != 0) {
+      SDL_AudioInit(nullptr);
+    }
+  }
   // Starting reports every device already there as added; only later arrivals count.
   SDL_PumpEvents();
   SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
   return true;
 }
 
-bool AudioDevice::useOutput(const std::string& deviceName, int frequency, std::string* error) {
+bool AudioDevice::useOutput(const std::string& deviceName, int frequency,
+                            const std::string& driver, std::string* error) {
   DeviceState& state = deviceState();
   if (state.open && state.fallback.empty() && state.outputName == deviceName &&
-      state.outputFrequency == frequency) {
+      state.outputFrequency == frequency && state.outputDriver == driver) {
     return true;  // already there: the sound that plays goes on
   }
   state.outputName = deviceName;
   state.outputFrequency = frequency;
+  state.outputDriver = driver;
   if (!state.open && !state.wanted) {
     return false;
   }

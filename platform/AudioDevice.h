@@ -43,10 +43,13 @@ class AudioDevice {
   static bool isOpen();
 
   // Plays on the output named `deviceName` (one of outputDeviceNames(); "" for the
-  // system's default) at `frequency` samples a second (0: the usual rate). When the
-  // device is open or wanted it is reopened there at once: the sound that played
-  // stops without an end notice. True when the device is open afterwards.
+  // system's default) at `frequency` samples a second (0: the usual rate), through SDL's
+  // audio driver `driver` ("" for SDL's own choice, which SDL_AUDIODRIVER can make; a
+  // driver that does not start gives way to that choice). When the device is open or
+  // wanted it is reopened there at once: the sound that played stops without an end
+  // notice. True when the device is open afterwards.
   static bool useOutput(const std::string& deviceName, int frequency = 0,
+                        const std::string& driver = std::string(),
                         std::string* error = nullptr);
   // The output asked for with useOutput(), "" for the default.
   static std::string outputDeviceName();

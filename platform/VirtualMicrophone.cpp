@@ -146,12 +146,12 @@ class PulseConnection {
     return wait(operation, answer.done);
   }
 
-  // The server's default output and input names.
-  bool defaults(std::string& sink, std::string& source) {
+  // The server's default output and input names, and its own name.
+  bool defaults(std::string& sink, std::string& source, std::string* serverName = nullptr) {
     struct Answer {
       bool done = false;
-      std::string *sink, *source;
-    } answer{false, &sink, &source};
+      std::string *sink, *source, *serverName;
+    } answer{false, &sink, &source, serverName};
     pa_operation* operation = pa_context_get_server_info(
         context,
         [](pa_context*, const pa_server_info* info, void* data) {
@@ -159,6 +159,7 @@ class PulseConnection {
           if (info != nullptr) {
             *a->sink = info->default_sink_name ? info->default_sink_name : "";
             *a->source = info->default_source_name ? info->default_source_name : "";
+            if (a->serverName != nullptr) *a->serverName = info->server_name ? info->server_name : "";
           }
           a->done = true;
         },
@@ -338,7 +339,7 @@ bool VirtualMicrophone::switchOn(const std::string& monitorOutput, bool monitor,
     return false;
   }
   std::string defaultSource;
-  server.defaults(defaultSinkBefore, defaultSource);
+  server.defaults(defaultSinkBefore, defaultSource, &serverName);
 
   const std::string rate = std::to_string(kRate);
   // A session priority of 0 keeps a desktop from taking our sink or source as its default.

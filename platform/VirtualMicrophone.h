@@ -43,6 +43,9 @@ class VirtualMicrophone {
   // Unloads our modules, the loopback first. Harmless when off.
   void switchOff();
   bool isOn() const { return on; }
+  // Whether the server that holds the microphone is PipeWire (through pipewire-pulse),
+  // which its own audio driver reaches with less buffering than PulseAudio's protocol.
+  bool isOnPipeWire() const { return serverName.find("PipeWire") != std::string::npos; }
 
   // While on: loads or unloads the loopback (towards `monitorOutput`, as above).
   bool setMonitor(const std::string& monitorOutput, bool monitor, std::string* error);
@@ -66,4 +69,5 @@ class VirtualMicrophone {
   unsigned loopbackModule = kNoModule;
   // The default output when we switched on: where "the default" monitor goes.
   std::string defaultSinkBefore;
+  std::string serverName;  // as the server names itself
 };

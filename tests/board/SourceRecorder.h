@@ -109,25 +109,35 @@ class SourceRecorder {
   std::vector<Fragment> fragments;
 };
 
-// The frequency of a steady tone, from its rising zero crossings (interpolated).
+// The frequency of a steady tone, from the median time between its rising zero
+// crossings (interpolated): a dropout on a busy machine lengthens a few periods but
+// moves the median none.
 inline double toneFrequency(const std::vector<float>& samples, int rate) {
-  double first = -1;
+  std::vector<double> periods;
   double last = -1;
-  int crossings = 0;
   for (size_t i = 1; i < samples.size(); ++i) {
     if (samples[i - 1] < 0 && samples[i] >= 0) {
       const double at = static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
-      if (first < 0) first = at;
+      if (last >= 0) periods.push_back(at - last);
       last = at;
-      ++crossings;
     }
   }
-  if (crossings < 2) return 0;
-  return (crossings - 1) * rate / (last - first);
+  if (periods.empty()) return 0;
+  std::nth_element(periods.begin(), periods.begin() + long(periods.size() / 2), periods.end());
+  return rate / periods[periods.size() / 2];
 }
 
-inline double rootMeanSquare(const std::vector<float>& samples) {
-  double sum = 0;
-  for (float s : samples) sum += static_cast<double>(s) * s;
-  return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
+// The loudness of a steady tone: the median of its 10 ms blocks' root mean squares,
+// which a dropout here and there does not move.
+inline double toneLevel(const std::vector<float>& samples, int rate) {
+  const size_t block = static_cast<size_t>(rate / 100);
+  std::vector<double> levels;
+  for (size_t start = 0; start + block <= samples.size(); start += block) {
+    double sum = 0;
+    for (size_t i = start; i < start + block; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    levels.push_back(std::sqrt(sum / static_cast<double>(block)));
+  }
+  if (levels.empty()) return 0;
+  std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+  return levels[levels.size() / 2];
 }
