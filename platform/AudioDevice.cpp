@@ -277,6 +277,9 @@ std::string AudioDevice::lastError() { return deviceState().lastError; }
 void AudioDevice::close() {
   DeviceState& state = deviceState();
   state.wanted = false;
+  state.outputName.clear();
+  state.outputFrequency = 0;
+  state.outputDriver.clear();
   delete state.watcher;
   state.watcher = nullptr;
   const bool wasOpen = state.open;

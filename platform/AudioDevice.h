@@ -68,8 +68,8 @@ class AudioDevice {
   // Why the last open() failed; "" while the device is open.
   static std::string lastError();
   // Silences the sound that plays and closes the device (at exit, or in tests to
-  // reopen it with another driver). Players that still exist stay harmless: they can
-  // no longer play.
+  // reopen it with another driver); the next open() is on the default output again.
+  // Players that still exist stay harmless: they can no longer play.
   static void close();
 
   // The format the device accepted, in which its samples are signed 16-bit, native

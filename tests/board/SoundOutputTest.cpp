@@ -393,7 +393,13 @@ class SoundOutputTest : public QObject {
     startBoard();
     QCOMPARE(outputBox()->itemText(0), QStringLiteral("系统默认"));
     QVERIFY(outputBox()->findText(SoundServerSession::kSpeakers) > 0);
+    // A sound that plays stops cleanly when the output changes under it.
+    button(1)->click();
+    QVERIFY(board->currentPlayer() != nullptr && board->currentPlayer()->isPlaying());
     choose(SoundServerSession::kHeadset);
+    QVERIFY(!board->currentPlayer()->isPlaying());
+    QCOMPARE(board->currentButtonId(), std::string());
+    QVERIFY(!board->findChild<QPushButton*>("btnStop")->isEnabled());
     QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("outputDevice").value_or(""),
              std::string(SoundServerSession::kHeadset));
     QCOMPARE(AudioDevice::outputDeviceName(), std::string(SoundServerSession::kHeadset));
