@@ -57,14 +57,15 @@ class PulseConnection {
     if (context == nullptr) return fail(error, "the sound server could not be asked");
     // Never starts a server of its own: without one there is no microphone to offer.
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      return fail(error, reason());
+      return fail(error, "no sound server answered (" + reason() + ")");
     }
     const bool ready = runUntil([&] {
       const pa_context_state_t state = pa_context_get_state(context);
       return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     });
     if (!ready || pa_context_get_state(context) != PA_CONTEXT_READY) {
-      return fail(error, ready ? reason() : "the sound server did not answer");
+      return fail(error, "no sound server answered (" +
+                             (ready ? reason() : std::string("no answer within 3 s")) + ")");
     }
     return true;
   }
