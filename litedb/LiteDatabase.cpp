@@ -294,6 +294,11 @@ void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedS
 }
 
 std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
+  const std::shared_ptr<LiteStatement>* statement = idleCachedStatement(query);
+  return statement ? *statement : nullptr;
+}
+
+const std::shared_ptr<LiteStatement>* LiteDatabase::idleCachedStatement(const std::string& query) {
   if (!_cachedStatements) return nullptr;
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
@@ -303,7 +308,7 @@ std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::
     _lastCacheEntry = entry;
   }
   for (const std::shared_ptr<LiteStatement>& statement : entry->second) {
-    if (!statement->inUse()) return statement;
+    if (!statement->inUse()) return &statement;
   }
   return nullptr;
 }
@@ -332,12 +337,15 @@ void LiteDatabase::clearCachedStatements() {
   _cachedStatements->clear();
 }
 
-void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement) {
+void LiteDatabase::forgetCachedStatement(const LiteStatement* statement) {
   if (!_cachedStatements) return;
   _lastCacheEntry = nullptr;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
-    statements.erase(std::remove(statements.begin(), statements.end(), statement),
+    statements.erase(std::remove_if(statements.begin(), statements.end(),
+                                    [statement](const std::shared_ptr<LiteStatement>& held) {
+                                      return held.get() == statement;
+                                    }),
                      statements.end());
     it = statements.empty() ? _cachedStatements->erase(it) : std::next(it);
   }
@@ -362,20 +370,25 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 }
 
 // The statement to run `sql` with: the idle cached one when caching is on (reset,
-// and handed back in *cached), or else a newly prepared one. nullptr when it does not
+// and handed back in *cached: the cache's own pointer, valid until entries are
+// removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
 sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
-                                              std::shared_ptr<LiteStatement>* cached) {
+                                              const std::shared_ptr<LiteStatement>** cached) {
+  *cached = nullptr;
   if (_shouldCacheStatements) {
-    *cached = cachedStatementForQuery(sql);
-    sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
-    // One that litedb reset after its last run, and that has not run since, is ready.
-    if (*cached && !(*cached)->isKnownReset()) (*cached)->reset();
-    if (pStmt) return pStmt;
-    // A statement closed by its holder would be found first every time, and a fresh
-    // one stored beside it on each run; drop it so the cache cannot grow that way.
-    if (*cached) forgetCachedStatement(*cached);
-    cached->reset();
+    if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
+      LiteStatement& statement = **found;
+      // One that litedb reset after its last run, and that has not run since, is ready.
+      if (!statement.isKnownReset()) statement.reset();
+      if (sqlite3_stmt* pStmt = statement.statement()) {
+        *cached = found;
+        return pStmt;
+      }
+      // A statement closed by its holder would be found first every time, and a fresh
+      // one stored beside it on each run; drop it so the cache cannot grow that way.
+      forgetCachedStatement(&statement);
+    }
   }
   sqlite3_stmt* pStmt = nullptr;
   if (sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
@@ -390,27 +403,39 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
 // order, stopping when the arguments run out. Returns how many were bound.
 int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
                                           std::span<const LiteValue> arrayArgs,
-                                          std::span<const LiteValue> listArgs, bool engineCopies) {
+                                          std::span<const LiteValue> listArgs,
+                                          std::span<const LiteArgument> borrowedArgs,
+                                          bool engineCopies) {
   int idx = 0;
   std::size_t nextListValue = 0;
+  std::size_t nextBorrowed = 0;
   while (idx < queryCount) {
     const LiteValue* obj = nullptr;
+    const LiteArgument* argument = nullptr;
     if (static_cast<std::size_t>(idx) < arrayArgs.size()) {
       obj = &arrayArgs[static_cast<std::size_t>(idx)];
     } else if (nextListValue < listArgs.size()) {
       obj = &listArgs[nextListValue++];
+    } else if (nextBorrowed < borrowedArgs.size()) {
+      argument = &borrowedArgs[nextBorrowed++];
     } else {
       break;
     }
     if (_traceExecution) {
-      if (const LiteData* data = obj->data()) {
+      if (argument && argument->kind() == LiteArgument::Kind::Bytes) {
+        liteLog(format("data: %ld bytes", static_cast<long>(argument->viewSize())));
+      } else if (const LiteData* data = obj ? obj->data() : nullptr) {
         liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
       } else {
-        liteLog("obj: " + obj->description());
+        liteLog("obj: " + (obj ? obj->description() : argument->toValue().description()));
       }
     }
     ++idx;
-    bindValue(*obj, idx, pStmt, engineCopies);
+    if (obj) {
+      bindValue(*obj, idx, pStmt, engineCopies);
+    } else {
+      bindArgument(*argument, idx, pStmt, engineCopies);
+    }
   }
   return idx;
 }
@@ -426,13 +451,14 @@ std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
-  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args), {});
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
                                                               std::span<const LiteValue> arrayArgs,
                                                               const LiteDictionary* dictionaryArgs,
-                                                              std::span<const LiteValue> listArgs) {
+                                                              std::span<const LiteValue> listArgs,
+                                                              std::span<const LiteArgument> borrowedArgs) {
   if (!databaseExists()) return nullptr;
   if (_isExecutingStatement) {
     warnInUse();
@@ -442,8 +468,8 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
 
   if (_traceExecution) liteLog(description() + " executeQuery: " + sql);
 
-  std::shared_ptr<LiteStatement> statement;
-  sqlite3_stmt* pStmt = statementForQuery(sql, &statement);
+  const std::shared_ptr<LiteStatement>* cached;
+  sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
   if (!pStmt) return nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
@@ -462,37 +488,44 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, true);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs, true);
   }
 
   if (idx != queryCount) {
     liteLog("Error: the bind count is not correct for the # of variables (executeQuery)");
-    if (statement) {
-      // A cached statement must not stay in the cache once finalised.
-      forgetCachedStatement(statement);
+    if (cached) {
+      // A cached statement must not stay in the cache once finalised. Forgetting it may
+      // destroy it: close it first.
+      LiteStatement* statement = cached->get();
       statement->close();
+      forgetCachedStatement(statement);
     } else {
       sqlite3_finalize(pStmt);
     }
     return nullptr;
   }
 
-  if (!statement) {
+  std::shared_ptr<LiteStatement> statement;
+  if (cached) {
+    statement = *cached;
+  } else {
     statement = std::make_shared<LiteStatement>();
     statement->setStatement(pStmt);
     statement->setEngineHandleState(_engineHandleState);
     if (_shouldCacheStatements) setCachedStatementForQuery(statement, sql);
   }
 
-  std::shared_ptr<LiteResultSet> rs =
-      LiteResultSet::resultSetWithStatementUsingParentDatabase(statement, sharedSelfForResultSet());
-  if (statement->_query && *statement->_query == sql) {
-    rs->_query = statement->_query;
+  statement->setUseCount(statement->useCount() + 1);
+  // The result set shares the statement's text when it is the same, so no copy.
+  std::shared_ptr<const std::string> query = statement->_query;
+  std::shared_ptr<LiteResultSet> rs = LiteResultSet::resultSetWithStatementUsingParentDatabase(
+      std::move(statement), sharedSelfForResultSet());
+  if (query && *query == sql) {
+    rs->_query = std::move(query);
   } else {
     rs->setQuery(sql);
   }
   _openResultSets.push_back(rs.get());
-  statement->setUseCount(statement->useCount() + 1);
   return rs;
 }
 
@@ -534,13 +567,14 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
-  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args), {});
 }
 
 bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
                                      std::span<const LiteValue> arrayArgs,
                                      const LiteDictionary* dictionaryArgs,
-                                     std::span<const LiteValue> listArgs) {
+                                     std::span<const LiteValue> listArgs,
+                                     std::span<const LiteArgument> borrowedArgs) {
   if (!databaseExists()) return false;
   if (_isExecutingStatement) {
     warnInUse();
@@ -550,8 +584,10 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
 
   if (_traceExecution) liteLog(description() + " executeUpdate: " + sql);
 
-  std::shared_ptr<LiteStatement> cachedStmt;
-  sqlite3_stmt* pStmt = statementForQuery(sql, &cachedStmt);
+  const std::shared_ptr<LiteStatement>* cached;
+  sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
+  // The cache keeps it alive: nothing below removes it before it is used for the last time.
+  LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
   if (!pStmt) {
     if (error) *error = lastError();
     return false;
@@ -574,7 +610,8 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
       }
     }
   } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, kUpdateEngineCopies);
+    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
+                                  kUpdateEngineCopies);
   }
 
   if (idx != queryCount) {
@@ -585,8 +622,9 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
     if (_logsErrors) liteLog(message);
     if (error) *error = errorWithMessage(message);
     if (cachedStmt) {
-      forgetCachedStatement(cachedStmt);
+      // Forgetting it may destroy it: close it first.
       cachedStmt->close();
+      forgetCachedStatement(cachedStmt);
     } else {
       sqlite3_finalize(pStmt);
     }
@@ -626,10 +664,11 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   }
 
   if (!cachedStmt && _shouldCacheStatements) {
-    cachedStmt = std::make_shared<LiteStatement>();
-    cachedStmt->setStatement(pStmt);
-    cachedStmt->setEngineHandleState(_engineHandleState);
-    setCachedStatementForQuery(cachedStmt, sql);
+    auto statement = std::make_shared<LiteStatement>();
+    statement->setStatement(pStmt);
+    statement->setEngineHandleState(_engineHandleState);
+    setCachedStatementForQuery(statement, sql);
+    cachedStmt = statement.get();
   }
 
   int closeErrorCode;
@@ -1076,6 +1115,42 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
   // The engine copies text and bytes (SQLITE_TRANSIENT): the argument values belong to
   // the caller and may be gone before the statement is reset or finalised.
   bindValue(obj, idx, pStmt, true);
+}
+
+void LiteDatabase::bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt,
+                                bool engineCopies) {
+  const sqlite3_destructor_type viewed = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
+  switch (argument.kind()) {
+    case LiteArgument::Kind::Absent:
+      sqlite3_bind_null(pStmt, idx);
+      return;
+    // Every integer code binds as the 64-bit integer LiteValue's binding gives it.
+    case LiteArgument::Kind::Signed:
+      sqlite3_bind_int64(pStmt, idx, argument.signedValue());
+      return;
+    case LiteArgument::Kind::Unsigned:
+      sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue()));
+      return;
+    case LiteArgument::Kind::Floating:
+      sqlite3_bind_double(pStmt, idx, argument.floatingValue());
+      return;
+    case LiteArgument::Kind::Text:
+      sqlite3_bind_text64(pStmt, idx, static_cast<const char*>(argument.viewData()),
+                          argument.viewSize(), viewed, SQLITE_UTF8);
+      return;
+    case LiteArgument::Kind::Bytes: {
+      // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
+      const void* pointer = argument.viewSize() == 0 ? "" : argument.viewData();
+      sqlite3_bind_blob64(pStmt, idx, pointer, argument.viewSize(), viewed);
+      return;
+    }
+    case LiteArgument::Kind::Date:
+      bindValue(LiteValue(argument.date()), idx, pStmt, engineCopies);
+      return;
+    case LiteArgument::Kind::Value:
+      bindValue(argument.value(), idx, pStmt, engineCopies);
+      return;
+  }
 }
 
 void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
