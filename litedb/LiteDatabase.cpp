@@ -299,18 +299,23 @@ std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::
 }
 
 const std::shared_ptr<LiteStatement>* LiteDatabase::idleCachedStatement(const std::string& query) {
-  if (!_cachedStatements) return nullptr;
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
-    const auto found = _cachedStatements->find(query);
-    if (found == _cachedStatements->end()) return nullptr;
-    entry = &*found;
-    _lastCacheEntry = entry;
+    entry = cacheEntryForQuery(query);
+    if (!entry) return nullptr;
   }
   for (const std::shared_ptr<LiteStatement>& statement : entry->second) {
     if (!statement->inUse()) return &statement;
   }
   return nullptr;
+}
+
+[[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(const std::string& query) {
+  if (!_cachedStatements) return nullptr;
+  const auto found = _cachedStatements->find(query);
+  if (found == _cachedStatements->end()) return nullptr;
+  _lastCacheEntry = &*found;
+  return _lastCacheEntry;
 }
 
 void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
@@ -354,7 +359,13 @@ void LiteDatabase::forgetCachedStatement(const LiteStatement* statement) {
 // --- Queries and updates -----------------------------------------------------------
 
 std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
-  if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) return self;
+  // Once a shared_ptr owns the connection, one does until it is destroyed: after the
+  // first lookup, take the reference without the weak one's count traffic.
+  if (_ownedByShared) return shared_from_this();
+  if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) {
+    _ownedByShared = true;
+    return self;
+  }
   // Not owned by a shared_ptr: hand out a non-owning pointer. Safe because our
   // destructor closes, and so detaches, every result set before we go away.
   return std::shared_ptr<LiteDatabase>(std::shared_ptr<LiteDatabase>(), this);
@@ -379,9 +390,13 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
   if (_shouldCacheStatements) {
     if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
       LiteStatement& statement = **found;
-      // One that litedb reset after its last run, and that has not run since, is ready.
-      if (!statement.isKnownReset()) statement.reset();
       if (sqlite3_stmt* pStmt = statement.statement()) {
+        // litedb resets a statement whenever it is done with it, so the engine's reset
+        // (a locked call) is not repeated here. One stepped through its handle since is
+        // told by its state: still running, it is reset now; run to its end, it refuses
+        // arguments, and bindArguments resets it then; without parameters, the engine
+        // resets it itself when it is next stepped.
+        if (sqlite3_stmt_busy(pStmt)) statement.reset();
         *cached = found;
         return pStmt;
       }
@@ -399,13 +414,14 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
   return pStmt;
 }
 
-// Binds parameters 1..queryCount from the array, or else from the variable list, in
-// order, stopping when the arguments run out. Returns how many were bound.
-int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                                          std::span<const LiteValue> arrayArgs,
-                                          std::span<const LiteValue> listArgs,
-                                          std::span<const LiteArgument> borrowedArgs,
-                                          bool engineCopies) {
+// Binds parameters 1..queryCount from the array, or else from the variable list, or
+// else from the borrowed arguments, in order, stopping when the arguments run out.
+// Returns how many were bound.
+[[gnu::cold]] int LiteDatabase::bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
+                                      std::span<const LiteValue> arrayArgs,
+                                      std::span<const LiteValue> listArgs,
+                                      std::span<const LiteArgument> borrowedArgs,
+                                      bool engineCopies) {
   int idx = 0;
   std::size_t nextListValue = 0;
   std::size_t nextBorrowed = 0;
@@ -454,54 +470,124 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrD
   return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args), {});
 }
 
+// The guards every statement passes first: an open connection that is not running
+// another statement. False after logging.
+bool LiteDatabase::mayExecute() {
+  if (!_isOpen || !_db) return databaseExists();  // logs and says no
+  if (_isExecutingStatement) {
+    warnInUse();
+    return false;
+  }
+  return true;
+}
+
+[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation, const std::string& sql) const {
+  liteLog(description() + " " + operation + ": " + sql);
+}
+
+// Binds the named arguments (keys without the colon) of a dictionary; returns how many
+// found their parameter. A key without one is logged (by an update only when it logs
+// errors) and, for an update, handed over in *error.
+[[gnu::cold]] int LiteDatabase::bindNamedArguments(sqlite3_stmt* pStmt, const LiteDictionary& arguments,
+                                     bool engineCopies, bool isUpdate,
+                                     std::optional<LiteError>* error) {
+  int idx = 0;
+  for (const auto& [key, value] : arguments) {
+    const std::string parameterName = ":" + key;
+    if (_traceExecution) liteLog(parameterName + " = " + value.description());
+    const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
+    if (namedIdx > 0) {
+      bindValue(value, namedIdx, pStmt, engineCopies);
+      ++idx;
+      continue;
+    }
+    const std::string message = "Could not find index for " + key;
+    if (!isUpdate || _logsErrors) liteLog(message);
+    if (isUpdate && error) *error = errorWithMessage(message);
+  }
+  return idx;
+}
+
+// After a bind count that does not match the statement's parameters: the statement is
+// finalised, and a cached one leaves the cache.
+[[gnu::cold]] void LiteDatabase::discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached) {
+  if (cached) {
+    // Forgetting it may destroy it: close it first.
+    cached->close();
+    forgetCachedStatement(cached);
+  } else {
+    sqlite3_finalize(pStmt);
+  }
+}
+
+namespace {
+
+// The update core binds, steps and resets within the call, while the caller's values
+// are alive, so the engine need not copy their text and bytes (a copy costs an
+// allocation per parameter). A reused statement never steps with a pointer left from
+// an earlier call: every call rebinds each parameter, or finalises the statement when
+// the count does not match.
+constexpr bool kUpdateEngineCopies = false;
+
+}  // namespace
+
+// Binds a core's arguments, named or positional; returns how many were bound. An
+// update's text and bytes are bound without a copy (see kUpdateEngineCopies); a query's
+// are copied by the engine, as its result set steps after the arguments may be gone.
+int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
+                                std::span<const LiteValue> arrayArgs,
+                                const LiteDictionary* dictionaryArgs,
+                                std::span<const LiteValue> listArgs,
+                                std::span<const LiteArgument> borrowedArgs, bool isUpdate,
+                                std::optional<LiteError>* error) {
+  const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;
+  _bindRefused = false;
+  int idx;
+  if (!dictionaryArgs && arrayArgs.empty() && listArgs.empty() && !_traceExecution) {
+    // The variadic forms' usual case, kept short: only borrowed arguments, nothing to log.
+    idx = std::min(queryCount, static_cast<int>(borrowedArgs.size()));
+    for (int i = 0; i < idx; ++i) {
+      bindArgument(borrowedArgs[static_cast<std::size_t>(i)], i + 1, pStmt, engineCopies);
+    }
+  } else {
+    idx = dictionaryArgs
+              ? bindNamedArguments(pStmt, *dictionaryArgs, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
+                                    engineCopies);
+  }
+  if (_bindRefused && cached) [[unlikely]] {
+    // A cached statement stepped to its end through its handle since litedb reset it
+    // takes no arguments until it is reset again (see statementForQuery).
+    cached->reset();
+    _bindRefused = false;
+    idx = dictionaryArgs
+              ? bindNamedArguments(pStmt, *dictionaryArgs, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
+                                    engineCopies);
+  }
+  return idx;
+}
+
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
                                                               std::span<const LiteValue> arrayArgs,
                                                               const LiteDictionary* dictionaryArgs,
                                                               std::span<const LiteValue> listArgs,
                                                               std::span<const LiteArgument> borrowedArgs) {
-  if (!databaseExists()) return nullptr;
-  if (_isExecutingStatement) {
-    warnInUse();
-    return nullptr;
-  }
+  if (!mayExecute()) return nullptr;
   InUseScope inUse(_isExecutingStatement);
 
-  if (_traceExecution) liteLog(description() + " executeQuery: " + sql);
+  if (_traceExecution) traceStatement("executeQuery", sql);
 
   const std::shared_ptr<LiteStatement>* cached;
   sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
   if (!pStmt) return nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = 0;
-  if (dictionaryArgs) {
-    for (const auto& [key, value] : *dictionaryArgs) {
-      const std::string parameterName = ":" + key;
-      if (_traceExecution) liteLog(parameterName + " = " + value.description());
-      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
-      if (namedIdx > 0) {
-        // The result set steps after the arguments may be gone: the engine copies.
-        bindValue(value, namedIdx, pStmt, true);
-        ++idx;
-      } else {
-        liteLog("Could not find index for " + key);
-      }
-    }
-  } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs, true);
-  }
-
+  const int idx = bindArguments(pStmt, queryCount, cached ? cached->get() : nullptr, arrayArgs,
+                                dictionaryArgs, listArgs, borrowedArgs, false, nullptr);
   if (idx != queryCount) {
     liteLog("Error: the bind count is not correct for the # of variables (executeQuery)");
-    if (cached) {
-      // A cached statement must not stay in the cache once finalised. Forgetting it may
-      // destroy it: close it first.
-      LiteStatement* statement = cached->get();
-      statement->close();
-      forgetCachedStatement(statement);
-    } else {
-      sqlite3_finalize(pStmt);
-    }
+    discardStatement(pStmt, cached ? cached->get() : nullptr);
     return nullptr;
   }
 
@@ -514,17 +600,12 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
     statement->setEngineHandleState(_engineHandleState);
     if (_shouldCacheStatements) setCachedStatementForQuery(statement, sql);
   }
-
   statement->setUseCount(statement->useCount() + 1);
   // The result set shares the statement's text when it is the same, so no copy.
   std::shared_ptr<const std::string> query = statement->_query;
-  std::shared_ptr<LiteResultSet> rs = LiteResultSet::resultSetWithStatementUsingParentDatabase(
-      std::move(statement), sharedSelfForResultSet());
-  if (query && *query == sql) {
-    rs->_query = std::move(query);
-  } else {
-    rs->setQuery(sql);
-  }
+  if (!query || *query != sql) query = std::make_shared<const std::string>(sql);
+  std::shared_ptr<LiteResultSet> rs = LiteResultSet::resultSetForQuery(
+      std::move(statement), sharedSelfForResultSet(), std::move(query));
   _openResultSets.push_back(rs.get());
   return rs;
 }
@@ -552,17 +633,6 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
   return rs;
 }
 
-namespace {
-
-// The update core binds, steps and resets within the call, while the caller's values
-// are alive, so the engine need not copy their text and bytes (a copy costs an
-// allocation per parameter). A reused statement never steps with a pointer left from
-// an earlier call: every call rebinds each parameter, or finalises the statement when
-// the count does not match.
-constexpr bool kUpdateEngineCopies = false;
-
-}  // namespace
-
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
@@ -575,45 +645,23 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
                                      const LiteDictionary* dictionaryArgs,
                                      std::span<const LiteValue> listArgs,
                                      std::span<const LiteArgument> borrowedArgs) {
-  if (!databaseExists()) return false;
-  if (_isExecutingStatement) {
-    warnInUse();
-    return false;
-  }
+  if (!mayExecute()) return false;
   InUseScope inUse(_isExecutingStatement);
 
-  if (_traceExecution) liteLog(description() + " executeUpdate: " + sql);
+  if (_traceExecution) traceStatement("executeUpdate", sql);
 
   const std::shared_ptr<LiteStatement>* cached;
   sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
-  // The cache keeps it alive: nothing below removes it before it is used for the last time.
-  LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
   if (!pStmt) {
     if (error) *error = lastError();
     return false;
   }
+  // The cache keeps it alive: nothing below removes it before it is used for the last time.
+  LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = 0;
-  if (dictionaryArgs) {
-    for (const auto& [key, value] : *dictionaryArgs) {
-      const std::string parameterName = ":" + key;
-      if (_traceExecution) liteLog(parameterName + " = " + value.description());
-      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
-      if (namedIdx > 0) {
-        bindValue(value, namedIdx, pStmt, kUpdateEngineCopies);
-        ++idx;
-      } else {
-        const std::string message = "Could not find index for " + key;
-        if (_logsErrors) liteLog(message);
-        if (error) *error = errorWithMessage(message);
-      }
-    }
-  } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
-                                  kUpdateEngineCopies);
-  }
-
+  const int idx = bindArguments(pStmt, queryCount, cachedStmt, arrayArgs, dictionaryArgs, listArgs,
+                                borrowedArgs, true, error);
   if (idx != queryCount) {
     const std::string message = format(
         "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "
@@ -621,20 +669,41 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
         idx, queryCount, sql.c_str());
     if (_logsErrors) liteLog(message);
     if (error) *error = errorWithMessage(message);
-    if (cachedStmt) {
-      // Forgetting it may destroy it: close it first.
-      cachedStmt->close();
-      forgetCachedStatement(cachedStmt);
-    } else {
-      sqlite3_finalize(pStmt);
-    }
+    discardStatement(pStmt, cachedStmt);
     return false;
   }
 
   const int rc = sqlite3_step(pStmt);
-  if (rc == SQLITE_DONE) {
-    // the usual outcome
-  } else if (rc == SQLITE_ROW) {
+  if (rc != SQLITE_DONE) reportUpdateStep(rc, sql, error);
+
+  if (!cachedStmt && _shouldCacheStatements) {
+    auto statement = std::make_shared<LiteStatement>();
+    statement->setStatement(pStmt);
+    statement->setEngineHandleState(_engineHandleState);
+    setCachedStatementForQuery(statement, sql);
+    cachedStmt = statement.get();
+  }
+
+  int closeErrorCode;
+  if (cachedStmt) {
+    cachedStmt->setUseCount(cachedStmt->useCount() + 1);
+    closeErrorCode = sqlite3_reset(pStmt);
+  } else {
+    closeErrorCode = sqlite3_finalize(pStmt);
+  }
+  if (closeErrorCode != SQLITE_OK && _logsErrors) {
+    liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
+                   sqlite3_errmsg(_db)));
+    liteLog("DB Query: " + sql);
+  }
+
+  return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+// What an update's step gave other than SQLITE_DONE: logged, and handed over in *error.
+[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, const std::string& sql,
+                                    std::optional<LiteError>* error) {
+  if (rc == SQLITE_ROW) {
     const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
     if (_logsErrors) {
       liteLog(message);
@@ -662,30 +731,6 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
       liteLog("DB Query: " + sql);
     }
   }
-
-  if (!cachedStmt && _shouldCacheStatements) {
-    auto statement = std::make_shared<LiteStatement>();
-    statement->setStatement(pStmt);
-    statement->setEngineHandleState(_engineHandleState);
-    setCachedStatementForQuery(statement, sql);
-    cachedStmt = statement.get();
-  }
-
-  int closeErrorCode;
-  if (cachedStmt) {
-    cachedStmt->setUseCount(cachedStmt->useCount() + 1);
-    closeErrorCode = sqlite3_reset(pStmt);
-    cachedStmt->noteReset();  // whatever it returned, the statement is back at its start
-  } else {
-    closeErrorCode = sqlite3_finalize(pStmt);
-  }
-  if (closeErrorCode != SQLITE_OK && _logsErrors) {
-    liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
-                   sqlite3_errmsg(_db)));
-    liteLog("DB Query: " + sql);
-  }
-
-  return rc == SQLITE_DONE || rc == SQLITE_OK;
 }
 
 bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
@@ -1103,9 +1148,9 @@ namespace {
 
 // Binds the whole text by its byte count: measuring it up to the first NUL would
 // silently store a shorter value than the caller gave (a std::string may hold NULs).
-void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
-              sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
-  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
+int bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
+             sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
+  return sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
 }
 
 }  // namespace
@@ -1117,31 +1162,35 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
   bindValue(obj, idx, pStmt, true);
 }
 
+void LiteDatabase::noteBind(int rc) {
+  if (rc == SQLITE_MISUSE) _bindRefused = true;
+}
+
 void LiteDatabase::bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt,
                                 bool engineCopies) {
   const sqlite3_destructor_type viewed = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
   switch (argument.kind()) {
     case LiteArgument::Kind::Absent:
-      sqlite3_bind_null(pStmt, idx);
+      noteBind(sqlite3_bind_null(pStmt, idx));
       return;
     // Every integer code binds as the 64-bit integer LiteValue's binding gives it.
     case LiteArgument::Kind::Signed:
-      sqlite3_bind_int64(pStmt, idx, argument.signedValue());
+      noteBind(sqlite3_bind_int64(pStmt, idx, argument.signedValue()));
       return;
     case LiteArgument::Kind::Unsigned:
-      sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue()));
+      noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue())));
       return;
     case LiteArgument::Kind::Floating:
-      sqlite3_bind_double(pStmt, idx, argument.floatingValue());
+      noteBind(sqlite3_bind_double(pStmt, idx, argument.floatingValue()));
       return;
     case LiteArgument::Kind::Text:
-      sqlite3_bind_text64(pStmt, idx, static_cast<const char*>(argument.viewData()),
-                          argument.viewSize(), viewed, SQLITE_UTF8);
+      noteBind(sqlite3_bind_text64(pStmt, idx, static_cast<const char*>(argument.viewData()),
+                          argument.viewSize(), viewed, SQLITE_UTF8));
       return;
     case LiteArgument::Kind::Bytes: {
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
       const void* pointer = argument.viewSize() == 0 ? "" : argument.viewData();
-      sqlite3_bind_blob64(pStmt, idx, pointer, argument.viewSize(), viewed);
+      noteBind(sqlite3_bind_blob64(pStmt, idx, pointer, argument.viewSize(), viewed));
       return;
     }
     case LiteArgument::Kind::Date:
@@ -1160,20 +1209,20 @@ void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
   switch (obj.kind()) {
     case LiteValue::Kind::Absent:
     case LiteValue::Kind::Null:
-      sqlite3_bind_null(pStmt, idx);
+      noteBind(sqlite3_bind_null(pStmt, idx));
       return;
     case LiteValue::Kind::Data: {
       const LiteData& bytes = *obj.data();
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
       const void* pointer = bytes.empty() ? static_cast<const void*>("") : bytes.data();
-      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue);
+      noteBind(sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue));
       return;
     }
     case LiteValue::Kind::Date:
       if (_dateFormat) {
-        bindText(pStmt, idx, _dateFormat->stringFromDate(*obj.date()));
+        noteBind(bindText(pStmt, idx, _dateFormat->stringFromDate(*obj.date())));
       } else {
-        sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date()));
+        noteBind(sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date())));
       }
       return;
     case LiteValue::Kind::Number:
@@ -1183,30 +1232,30 @@ void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
         case 's':
         case 'S':
         case 'i':
-          sqlite3_bind_int(pStmt, idx, obj.intValue());
+          noteBind(sqlite3_bind_int(pStmt, idx, obj.intValue()));
           return;
         case 'I':
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'q':
-          sqlite3_bind_int64(pStmt, idx, obj.longLongValue());
+          noteBind(sqlite3_bind_int64(pStmt, idx, obj.longLongValue()));
           return;
         case 'Q':
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'f':
         case 'd':
-          sqlite3_bind_double(pStmt, idx, obj.doubleValue());
+          noteBind(sqlite3_bind_double(pStmt, idx, obj.doubleValue()));
           return;
         default:
           break;
       }
       break;
     case LiteValue::Kind::Text:
-      bindText(pStmt, idx, *obj.text(), heldValue);
+      noteBind(bindText(pStmt, idx, *obj.text(), heldValue));
       return;
     case LiteValue::Kind::Other:
       break;
   }
-  bindText(pStmt, idx, obj.description());
+  noteBind(bindText(pStmt, idx, obj.description()));
 }

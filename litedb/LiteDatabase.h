@@ -401,6 +401,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   // The idle cached statement for the text: the cache's own pointer, valid until
   // entries are removed; nullptr when there is none.
   const std::shared_ptr<LiteStatement>* idleCachedStatement(const std::string& query);
+  // The cache's entry for the text, searched for and remembered as the last one found.
+  LiteStatementCache::value_type* cacheEntryForQuery(const std::string& query);
   sqlite3_stmt* statementForQuery(const std::string& sql,
                                   const std::shared_ptr<LiteStatement>** cached);
   // The query and update cores. Positional values come from the array first, then
@@ -415,10 +417,22 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                          std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
                          std::span<const LiteValue> listArgs,
                          std::span<const LiteArgument> borrowedArgs);
-  int bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                              std::span<const LiteValue> arrayArgs,
-                              std::span<const LiteValue> listArgs,
-                              std::span<const LiteArgument> borrowedArgs, bool engineCopies);
+  bool mayExecute();
+  int bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
+                    std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
+                    std::span<const LiteValue> listArgs, std::span<const LiteArgument> borrowedArgs,
+                    bool isUpdate, std::optional<LiteError>* error);
+  // Notes a bind the engine refused because the statement was not reset.
+  void noteBind(int rc);
+  void traceStatement(const char* operation, const std::string& sql) const;
+  int bindNamedArguments(sqlite3_stmt* pStmt, const LiteDictionary& arguments, bool engineCopies,
+                         bool isUpdate, std::optional<LiteError>* error);
+  void discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached);
+  void reportUpdateStep(int rc, const std::string& sql, std::optional<LiteError>* error);
+  int bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
+                          std::span<const LiteValue> arrayArgs,
+                          std::span<const LiteValue> listArgs,
+                          std::span<const LiteArgument> borrowedArgs, bool engineCopies);
   // As bindValue, for an argument viewed where the caller keeps it.
   void bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt, bool engineCopies);
   // As bindObjectToColumnInStatement; with engineCopies false, text and bytes held by
@@ -449,4 +463,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::optional<std::string> _databasePath;
   // Shared with the statements prepared on the current engine handle.
   std::shared_ptr<LiteEngineHandleState> _engineHandleState;
+  // Whether a bind since bindArguments began was refused as on a statement not reset.
+  bool _bindRefused = false;
+  // Whether sharedSelfForResultSet has found a shared_ptr owning the connection.
+  bool _ownedByShared = false;
 };

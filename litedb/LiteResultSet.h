@@ -121,6 +121,16 @@ class LiteResultSet {
   void kvcMagic(LiteKeyValueCoding& object) const;
 
  private:
+  friend class LiteDatabase;
+  // resultSetWithStatementUsingParentDatabase with the query text too, taking over the
+  // references it is given.
+  static std::shared_ptr<LiteResultSet> resultSetForQuery(
+      std::shared_ptr<LiteStatement>&& statement, std::shared_ptr<LiteDatabase>&& parentDB,
+      std::shared_ptr<const std::string>&& query);
+
+  // A step that gave neither a row nor the end: logged, handed over, and closes.
+  void failStep(int rc, std::optional<LiteError>* error);
+
   // The engine statement when a row is current, else nullptr.
   sqlite3_stmt* rowStatement(int columnIdx) const;
 
@@ -129,7 +139,6 @@ class LiteResultSet {
   // The same lower-cased names by index, for lookups without building a lower-cased copy.
   std::vector<std::string> _lowercaseColumnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
-  friend class LiteDatabase;  // shares its statement's query text with it
 
   // Shared with the statement when it holds the same text, so no copy per query.
   std::shared_ptr<const std::string> _query;
