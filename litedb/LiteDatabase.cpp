@@ -362,6 +362,10 @@ std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
   // Once a shared_ptr owns the connection, one does until it is destroyed: after the
   // first lookup, take the reference without the weak one's count traffic.
   if (_ownedByShared) return shared_from_this();
+  return firstSharedSelf();
+}
+
+[[gnu::cold]] std::shared_ptr<LiteDatabase> LiteDatabase::firstSharedSelf() {
   if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) {
     _ownedByShared = true;
     return self;
@@ -418,10 +422,11 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
 // else from the borrowed arguments, in order, stopping when the arguments run out.
 // Returns how many were bound.
 [[gnu::cold]] int LiteDatabase::bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
-                                      std::span<const LiteValue> arrayArgs,
-                                      std::span<const LiteValue> listArgs,
-                                      std::span<const LiteArgument> borrowedArgs,
-                                      bool engineCopies) {
+                                                   const CoreArguments& arguments,
+                                                   bool engineCopies) {
+  const std::span<const LiteValue> arrayArgs = arguments.array;
+  const std::span<const LiteValue> listArgs = arguments.list;
+  const std::span<const LiteArgument> borrowedArgs = arguments.borrowed;
   int idx = 0;
   std::size_t nextListValue = 0;
   std::size_t nextBorrowed = 0;
@@ -467,7 +472,7 @@ std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
-  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args), {});
+  return executeQueryCore(sql, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
 // The guards every statement passes first: an open connection that is not running
@@ -535,44 +540,37 @@ constexpr bool kUpdateEngineCopies = false;
 // update's text and bytes are bound without a copy (see kUpdateEngineCopies); a query's
 // are copied by the engine, as its result set steps after the arguments may be gone.
 int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
-                                std::span<const LiteValue> arrayArgs,
-                                const LiteDictionary* dictionaryArgs,
-                                std::span<const LiteValue> listArgs,
-                                std::span<const LiteArgument> borrowedArgs, bool isUpdate,
+                                const CoreArguments& arguments, bool isUpdate,
                                 std::optional<LiteError>* error) {
   const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;
   _bindRefused = false;
   int idx;
-  if (!dictionaryArgs && arrayArgs.empty() && listArgs.empty() && !_traceExecution) {
+  if (!arguments.dictionary && arguments.array.empty() && arguments.list.empty() &&
+      !_traceExecution) {
     // The variadic forms' usual case, kept short: only borrowed arguments, nothing to log.
-    idx = std::min(queryCount, static_cast<int>(borrowedArgs.size()));
+    idx = std::min(queryCount, static_cast<int>(arguments.borrowed.size()));
     for (int i = 0; i < idx; ++i) {
-      bindArgument(borrowedArgs[static_cast<std::size_t>(i)], i + 1, pStmt, engineCopies);
+      bindArgument(arguments.borrowed[static_cast<std::size_t>(i)], i + 1, pStmt, engineCopies);
     }
   } else {
-    idx = dictionaryArgs
-              ? bindNamedArguments(pStmt, *dictionaryArgs, engineCopies, isUpdate, error)
-              : bindArgumentsInTurn(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
-                                    engineCopies);
+    idx = arguments.dictionary
+              ? bindNamedArguments(pStmt, *arguments.dictionary, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arguments, engineCopies);
   }
   if (_bindRefused && cached) [[unlikely]] {
     // A cached statement stepped to its end through its handle since litedb reset it
     // takes no arguments until it is reset again (see statementForQuery).
     cached->reset();
     _bindRefused = false;
-    idx = dictionaryArgs
-              ? bindNamedArguments(pStmt, *dictionaryArgs, engineCopies, isUpdate, error)
-              : bindArgumentsInTurn(pStmt, queryCount, arrayArgs, listArgs, borrowedArgs,
-                                    engineCopies);
+    idx = arguments.dictionary
+              ? bindNamedArguments(pStmt, *arguments.dictionary, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arguments, engineCopies);
   }
   return idx;
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
-                                                              std::span<const LiteValue> arrayArgs,
-                                                              const LiteDictionary* dictionaryArgs,
-                                                              std::span<const LiteValue> listArgs,
-                                                              std::span<const LiteArgument> borrowedArgs) {
+                                                              const CoreArguments& arguments) {
   if (!mayExecute()) return nullptr;
   InUseScope inUse(_isExecutingStatement);
 
@@ -583,8 +581,8 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
   if (!pStmt) return nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  const int idx = bindArguments(pStmt, queryCount, cached ? cached->get() : nullptr, arrayArgs,
-                                dictionaryArgs, listArgs, borrowedArgs, false, nullptr);
+  const int idx =
+      bindArguments(pStmt, queryCount, cached ? cached->get() : nullptr, arguments, false, nullptr);
   if (idx != queryCount) {
     liteLog("Error: the bind count is not correct for the # of variables (executeQuery)");
     discardStatement(pStmt, cached ? cached->get() : nullptr);
@@ -637,14 +635,11 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
-  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args), {});
+  return executeUpdateCore(sql, error, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
 bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
-                                     std::span<const LiteValue> arrayArgs,
-                                     const LiteDictionary* dictionaryArgs,
-                                     std::span<const LiteValue> listArgs,
-                                     std::span<const LiteArgument> borrowedArgs) {
+                                     const CoreArguments& arguments) {
   if (!mayExecute()) return false;
   InUseScope inUse(_isExecutingStatement);
 
@@ -660,8 +655,7 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  const int idx = bindArguments(pStmt, queryCount, cachedStmt, arrayArgs, dictionaryArgs, listArgs,
-                                borrowedArgs, true, error);
+  const int idx = bindArguments(pStmt, queryCount, cachedStmt, arguments, true, error);
   if (idx != queryCount) {
     const std::string message = format(
         "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "

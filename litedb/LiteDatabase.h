@@ -167,7 +167,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteResultSet> executeQuery(const std::string& sql, Args&&... args) {
     // On the stack: a vector would cost an allocation on every call.
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeQueryCore(sql, {}, nullptr, {}, list);
+    return executeQueryCore(sql, CoreArguments{{}, nullptr, {}, list});
   }
 
   // --- Updates ---------------------------------------------------------------------
@@ -189,13 +189,13 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   template <class... Args>
   bool executeUpdate(const std::string& sql, Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, nullptr, {}, nullptr, {}, list);
+    return executeUpdateCore(sql, nullptr, CoreArguments{{}, nullptr, {}, list});
   }
   template <class... Args>
   bool executeUpdateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
                                          Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, error, {}, nullptr, {}, list);
+    return executeUpdateCore(sql, error, CoreArguments{{}, nullptr, {}, list});
   }
   template <class... Args>
   bool updateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
@@ -396,6 +396,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool runTransactionStatement(const char* sql, bool inTransactionAfter);
   static int busyHandler(void* context, int count);
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
+  std::shared_ptr<LiteDatabase> firstSharedSelf();
   void logPrepareFailure(const std::string& sql);
   void forgetCachedStatement(const LiteStatement* statement);
   // The idle cached statement for the text: the cache's own pointer, valid until
@@ -405,23 +406,22 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   LiteStatementCache::value_type* cacheEntryForQuery(const std::string& query);
   sqlite3_stmt* statementForQuery(const std::string& sql,
                                   const std::shared_ptr<LiteStatement>** cached);
-  // The query and update cores. Positional values come from the array first, then
-  // from the list, as in the public cores, then from the borrowed arguments of the
-  // variadic forms; the spans may be empty.
+  // What the query and update cores bind: positional values from the array first,
+  // then from the list, then from the borrowed arguments of the variadic forms; or
+  // named ones from the dictionary. The spans may be empty.
+  struct CoreArguments {
+    std::span<const LiteValue> array;
+    const LiteDictionary* dictionary = nullptr;
+    std::span<const LiteValue> list;
+    std::span<const LiteArgument> borrowed;
+  };
   std::shared_ptr<LiteResultSet> executeQueryCore(const std::string& sql,
-                                                  std::span<const LiteValue> arrayArgs,
-                                                  const LiteDictionary* dictionaryArgs,
-                                                  std::span<const LiteValue> listArgs,
-                                                  std::span<const LiteArgument> borrowedArgs);
+                                                  const CoreArguments& arguments);
   bool executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
-                         std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
-                         std::span<const LiteValue> listArgs,
-                         std::span<const LiteArgument> borrowedArgs);
+                         const CoreArguments& arguments);
   bool mayExecute();
   int bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
-                    std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
-                    std::span<const LiteValue> listArgs, std::span<const LiteArgument> borrowedArgs,
-                    bool isUpdate, std::optional<LiteError>* error);
+                    const CoreArguments& arguments, bool isUpdate, std::optional<LiteError>* error);
   // Notes a bind the engine refused because the statement was not reset.
   void noteBind(int rc);
   void traceStatement(const char* operation, const std::string& sql) const;
@@ -429,10 +429,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                          bool isUpdate, std::optional<LiteError>* error);
   void discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached);
   void reportUpdateStep(int rc, const std::string& sql, std::optional<LiteError>* error);
-  int bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
-                          std::span<const LiteValue> arrayArgs,
-                          std::span<const LiteValue> listArgs,
-                          std::span<const LiteArgument> borrowedArgs, bool engineCopies);
+  int bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount, const CoreArguments& arguments,
+                          bool engineCopies);
   // As bindValue, for an argument viewed where the caller keeps it.
   void bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt, bool engineCopies);
   // As bindObjectToColumnInStatement; with engineCopies false, text and bytes held by

@@ -113,15 +113,9 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetForQuery(
   return rs;
 }
 
-LiteResultSet::~LiteResultSet() {
-  close();
-  _query.reset();
-  _columnNameToIndexMap.reset();
-}
+LiteResultSet::~LiteResultSet() { close(); }
 
 // --- Stepping ----------------------------------------------------------------------
-
-bool LiteResultSet::next() { return nextWithError(nullptr); }
 
 bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
   sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;

@@ -46,7 +46,8 @@ class LiteResultSet {
   LiteResultSet& operator=(const LiteResultSet&) = delete;
 
   // --- Stepping ---------------------------------------------------------------------
-  bool next();  // true when a row is current; false closes the result set
+  // True when a row is current; false closes the result set.
+  bool next() { return nextWithError(nullptr); }
   bool nextWithError(std::optional<LiteError>* error);
   bool hasAnotherRow() const;
   void close();  // closing twice is harmless
