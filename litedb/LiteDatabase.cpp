@@ -388,7 +388,7 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 // and handed back in *cached: the cache's own pointer, valid until entries are
 // removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
-sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
+[[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
                                               const std::shared_ptr<LiteStatement>** cached) {
   *cached = nullptr;
   if (_shouldCacheStatements) {
@@ -539,7 +539,7 @@ constexpr bool kUpdateEngineCopies = false;
 // Binds a core's arguments, named or positional; returns how many were bound. An
 // update's text and bytes are bound without a copy (see kUpdateEngineCopies); a query's
 // are copied by the engine, as its result set steps after the arguments may be gone.
-int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
+[[gnu::always_inline]] inline int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
                                 const CoreArguments& arguments, bool isUpdate,
                                 std::optional<LiteError>* error) {
   const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;

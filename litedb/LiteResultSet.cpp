@@ -113,7 +113,9 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetForQuery(
   return rs;
 }
 
-LiteResultSet::~LiteResultSet() { close(); }
+LiteResultSet::~LiteResultSet() {
+  if (_statement || _parentDB) close();
+}
 
 // --- Stepping ----------------------------------------------------------------------
 
