@@ -105,13 +105,16 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentD
 std::shared_ptr<LiteResultSet> LiteResultSet::resultSetForQuery(
     std::shared_ptr<LiteStatement>&& statement, std::shared_ptr<LiteDatabase>&& parentDB,
     std::shared_ptr<const std::string>&& query) {
-  auto rs = std::allocate_shared<LiteResultSet>(RecyclingAllocator<LiteResultSet>());
-  rs->_statement = std::move(statement);
-  rs->_parentDB = std::move(parentDB);
-  rs->_query = std::move(query);
-  if (rs->_statement) rs->_statement->setInUse(true);
-  return rs;
+  if (statement) statement->setInUse(true);
+  return std::allocate_shared<LiteResultSet>(RecyclingAllocator<LiteResultSet>(), ForQuery{},
+                                             std::move(statement), std::move(parentDB),
+                                             std::move(query));
 }
+
+LiteResultSet::LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
+                             std::shared_ptr<LiteDatabase>&& parentDB,
+                             std::shared_ptr<const std::string>&& query)
+    : _parentDB(std::move(parentDB)), _query(std::move(query)), _statement(std::move(statement)) {}
 
 LiteResultSet::~LiteResultSet() {
   if (_statement || _parentDB) close();
@@ -184,8 +187,8 @@ int LiteResultSet::columnCount() const {
 }
 
 const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
-  if (!_columnNameToIndexMap) {
-    _columnNameToIndexMap.emplace();
+  if (!_columnNames) {
+    _columnNames = std::make_unique<ColumnNames>();
     sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
     const int columnCount = pStmt ? sqlite3_column_count(pStmt) : 0;
     for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
@@ -193,12 +196,12 @@ const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
       if (!name) continue;
       // Later columns win, so a duplicated name means its last column.
       std::string lowerName = litedb_internal::lowercase(name);
-      (*_columnNameToIndexMap)[lowerName] = columnIdx;
-      _lowercaseColumnNames.resize(static_cast<std::size_t>(columnIdx) + 1);
-      _lowercaseColumnNames[static_cast<std::size_t>(columnIdx)] = std::move(lowerName);
+      _columnNames->indexByName[lowerName] = columnIdx;
+      _columnNames->lowercaseNames.resize(static_cast<std::size_t>(columnIdx) + 1);
+      _columnNames->lowercaseNames[static_cast<std::size_t>(columnIdx)] = std::move(lowerName);
     }
   }
-  return *_columnNameToIndexMap;
+  return _columnNames->indexByName;
 }
 
 namespace {
@@ -227,15 +230,16 @@ bool isASCIILowercaseOf(const std::string& lowerKey, const std::string& name) {
 int LiteResultSet::columnIndexForName(const std::string& columnName) {
   // A closed result set has no columns, whatever the map remembers.
   if (_statement && _statement->statement()) {
-    if (!_columnNameToIndexMap) columnNameToIndexMap();
+    if (!_columnNames) columnNameToIndexMap();
+    const std::vector<std::string>& lowercaseNames = _columnNames->lowercaseNames;
     // Every by-name getter comes through here, once per column per row: for the usual
     // short ASCII names and few columns, compare in place (lengths first) rather than
     // build a lower-cased copy and search the map. Later columns win, as in the map.
     constexpr std::size_t kScanLimit = 16;
-    bool searchMap = _lowercaseColumnNames.size() > kScanLimit;
+    bool searchMap = lowercaseNames.size() > kScanLimit;
     if (!searchMap) {
-      for (std::size_t i = _lowercaseColumnNames.size(); i-- > 0;) {
-        const std::string& lowerName = _lowercaseColumnNames[i];
+      for (std::size_t i = lowercaseNames.size(); i-- > 0;) {
+        const std::string& lowerName = lowercaseNames[i];
         if (lowerName.size() != columnName.size()) continue;
         // Names are often asked for already in lower case; lower-casing leaves such a
         // name as it is, so an exact match is the map's answer too.
@@ -248,7 +252,7 @@ int LiteResultSet::columnIndexForName(const std::string& columnName) {
       searchMap = !isASCII(columnName);
     }
     if (searchMap) {
-      const std::map<std::string, int>& map = *_columnNameToIndexMap;
+      const std::map<std::string, int>& map = _columnNames->indexByName;
       const auto found = map.find(litedb_internal::lowercase(columnName));
       if (found != map.end()) return found->second;
     }

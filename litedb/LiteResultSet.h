@@ -41,6 +41,13 @@ class LiteResultSet {
   static std::shared_ptr<LiteResultSet> resultSetWithStatementUsingParentDatabase(
       std::shared_ptr<LiteStatement> statement, std::shared_ptr<LiteDatabase> parentDB);
   LiteResultSet() = default;
+  // What resultSetForQuery makes: only the result set itself can make the tag.
+  class ForQuery {
+    friend class LiteResultSet;
+    ForQuery() = default;
+  };
+  LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
+                std::shared_ptr<LiteDatabase>&& parentDB, std::shared_ptr<const std::string>&& query);
   ~LiteResultSet();
   LiteResultSet(const LiteResultSet&) = delete;
   LiteResultSet& operator=(const LiteResultSet&) = delete;
@@ -136,9 +143,14 @@ class LiteResultSet {
   sqlite3_stmt* rowStatement(int columnIdx) const;
 
   sqlite3_stmt* statementWithCurrentRow() const;
-  std::optional<std::map<std::string, int>> _columnNameToIndexMap;
-  // The same lower-cased names by index, for lookups without building a lower-cased copy.
-  std::vector<std::string> _lowercaseColumnNames;
+  // The columns' names, built on the first lookup by name (most result sets are read
+  // by index only): lower-cased name to index, and the same lower-cased names by index,
+  // for lookups without building a lower-cased copy.
+  struct ColumnNames {
+    std::map<std::string, int> indexByName;
+    std::vector<std::string> lowercaseNames;
+  };
+  std::unique_ptr<ColumnNames> _columnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
 
   // Shared with the statement when it holds the same text, so no copy per query.
