@@ -396,11 +396,8 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
       LiteStatement& statement = **found;
       if (sqlite3_stmt* pStmt = statement.statement()) {
         // litedb resets a statement whenever it is done with it, so the engine's reset
-        // (a locked call) is not repeated here. One stepped through its handle since is
-        // told by its state: still running, it is reset now; run to its end, it refuses
-        // arguments, and bindArguments resets it then; without parameters, the engine
-        // resets it itself when it is next stepped.
-        if (sqlite3_stmt_busy(pStmt)) statement.reset();
+        // (a locked call) is not repeated here; bindArguments tells one stepped through
+        // its handle since.
         *cached = found;
         return pStmt;
       }
@@ -543,6 +540,11 @@ constexpr bool kUpdateEngineCopies = false;
                                 const CoreArguments& arguments, bool isUpdate,
                                 std::optional<LiteError>* error) {
   const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;
+  // A cached statement stepped through its handle since litedb reset it refuses
+  // arguments, whether it is still running or has run to its end: it is reset then
+  // and bound again. One without parameters is reset here if still running; run to its
+  // end, the engine starts it over itself when it is next stepped.
+  if (queryCount == 0 && cached && sqlite3_stmt_busy(pStmt)) cached->reset();
   _bindRefused = false;
   int idx;
   if (!arguments.dictionary && arguments.array.empty() && arguments.list.empty() &&
@@ -558,8 +560,6 @@ constexpr bool kUpdateEngineCopies = false;
               : bindArgumentsInTurn(pStmt, queryCount, arguments, engineCopies);
   }
   if (_bindRefused && cached) [[unlikely]] {
-    // A cached statement stepped to its end through its handle since litedb reset it
-    // takes no arguments until it is reset again (see statementForQuery).
     cached->reset();
     _bindRefused = false;
     idx = arguments.dictionary
@@ -1160,8 +1160,8 @@ void LiteDatabase::noteBind(int rc) {
   if (rc == SQLITE_MISUSE) _bindRefused = true;
 }
 
-void LiteDatabase::bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt,
-                                bool engineCopies) {
+[[gnu::always_inline]] inline void LiteDatabase::bindArgument(const LiteArgument& argument, int idx,
+                                                             sqlite3_stmt* pStmt, bool engineCopies) {
   const sqlite3_destructor_type viewed = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
   switch (argument.kind()) {
     case LiteArgument::Kind::Absent:
