@@ -137,20 +137,12 @@ long long expectedScoreSum() {
 
 // --- litedb -------------------------------------------------------------------------
 
-class LitedbContender : public BulkContender {
+// What the contenders share: the scratch library (filled for every scenario but the
+// inserts), the dispatch of a run to the scenario's work, and emptying the table after
+// inserts.
+class ScenarioContender : public BulkContender {
  public:
-  LitedbContender(BulkScenario scenario, bool cache)
-      : _scenario(scenario), _library(scenario != BulkScenario::Insert) {
-    _db = LiteDatabase::databaseWithPath(_library.path());
-    _ok = _library.ok() && _db->open();
-    if (!_ok) return;
-    _db->setShouldCacheStatements(cache);
-    if (_scenario == BulkScenario::PointSelect) _db->beginDeferredTransaction();
-  }
-
-  bool ok() const override { return _ok; }
-
-  bool run() override {
+  bool run() final {
     switch (_scenario) {
       case BulkScenario::Insert:
         return insert();
@@ -164,16 +156,44 @@ class LitedbContender : public BulkContender {
     return false;
   }
 
-  void tidy() override {
-    if (_scenario == BulkScenario::Insert) emptyBulk(_db->sqliteHandle());
+  void tidy() final {
+    if (_scenario == BulkScenario::Insert) emptyBulk(handle());
   }
+
+ protected:
+  explicit ScenarioContender(BulkScenario scenario)
+      : _scenario(scenario), _library(scenario != BulkScenario::Insert) {}
+
+  virtual bool insert() = 0;
+  virtual bool scan() = 0;
+  virtual bool pointSelect() = 0;
+  virtual bool update() = 0;
+  virtual sqlite3* handle() = 0;
+
+  BulkScenario _scenario;
+  BulkLibrary _library;
+};
+
+class LitedbContender : public ScenarioContender {
+ public:
+  LitedbContender(BulkScenario scenario, bool cache) : ScenarioContender(scenario) {
+    _db = LiteDatabase::databaseWithPath(_library.path());
+    _ok = _library.ok() && _db->open();
+    if (!_ok) return;
+    _db->setShouldCacheStatements(cache);
+    if (_scenario == BulkScenario::PointSelect) _db->beginDeferredTransaction();
+  }
+
+  bool ok() const override { return _ok; }
+
+  sqlite3* handle() override { return _db->sqliteHandle(); }
 
   void finish() override {
     if (_scenario == BulkScenario::PointSelect) _db->commit();
   }
 
  private:
-  bool insert() {
+  bool insert() override {
     bool ok = _db->beginTransaction();
     for (const BulkRow& row : bulkRows()) {
       if (!ok) break;
@@ -182,7 +202,7 @@ class LitedbContender : public BulkContender {
     return ok && _db->commit();
   }
 
-  bool scan() {
+  bool scan() override {
     ScanTotals totals;
     auto rs = _db->executeQuery(kBulkScanSql);
     if (!rs) return false;
@@ -195,7 +215,7 @@ class LitedbContender : public BulkContender {
     return totals.matches();
   }
 
-  bool pointSelect() {
+  bool pointSelect() override {
     long long sum = 0;
     for (int id : lookupIds()) {
       auto rs = _db->executeQuery(kBulkSelectSql, id);
@@ -206,7 +226,7 @@ class LitedbContender : public BulkContender {
     return sum == expectedScoreSum();
   }
 
-  bool update() {
+  bool update() override {
     bool ok = _db->beginTransaction();
     for (int id : lookupIds()) {
       if (!ok) break;
@@ -215,8 +235,6 @@ class LitedbContender : public BulkContender {
     return ok && _db->commit();
   }
 
-  BulkScenario _scenario;
-  BulkLibrary _library;
   std::shared_ptr<LiteDatabase> _db;
   bool _ok = false;
   int _score = 0;
@@ -224,10 +242,9 @@ class LitedbContender : public BulkContender {
 
 // --- The sqlite3 C API -------------------------------------------------------------------
 
-class CApiContender : public BulkContender {
+class CApiContender : public ScenarioContender {
  public:
-  explicit CApiContender(BulkScenario scenario)
-      : _scenario(scenario), _library(scenario != BulkScenario::Insert) {
+  explicit CApiContender(BulkScenario scenario) : ScenarioContender(scenario) {
     _ok = _library.ok() && sqlite3_open(_library.path().c_str(), &_db) == SQLITE_OK;
     if (!_ok) return;
     // Inserts prepare their statement on each run (see insertAll); the others once here.
@@ -249,23 +266,7 @@ class CApiContender : public BulkContender {
 
   bool ok() const override { return _ok; }
 
-  bool run() override {
-    switch (_scenario) {
-      case BulkScenario::Insert:
-        return insertAll(_db);
-      case BulkScenario::Scan:
-        return scan();
-      case BulkScenario::PointSelect:
-        return pointSelect();
-      case BulkScenario::Update:
-        return update();
-    }
-    return false;
-  }
-
-  void tidy() override {
-    if (_scenario == BulkScenario::Insert) emptyBulk(_db);
-  }
+  sqlite3* handle() override { return _db; }
 
   void finish() override {
     if (_scenario == BulkScenario::PointSelect) {
@@ -274,6 +275,8 @@ class CApiContender : public BulkContender {
   }
 
  private:
+  bool insert() override { return insertAll(_db); }
+
   // By name, as a C programmer does it: look the index up once, before the rows.
   int indexOf(const char* name) const {
     for (int i = 0; i < sqlite3_column_count(_stmt); ++i) {
@@ -282,7 +285,7 @@ class CApiContender : public BulkContender {
     return -1;
   }
 
-  bool scan() {
+  bool scan() override {
     ScanTotals totals;
     const int nameIdx = indexOf("name");
     const int scoreIdx = indexOf("score");
@@ -297,7 +300,7 @@ class CApiContender : public BulkContender {
     return totals.matches();
   }
 
-  bool pointSelect() {
+  bool pointSelect() override {
     long long sum = 0;
     for (int id : lookupIds()) {
       sqlite3_bind_int(_stmt, 1, id);
@@ -308,7 +311,7 @@ class CApiContender : public BulkContender {
     return sum == expectedScoreSum();
   }
 
-  bool update() {
+  bool update() override {
     bool ok = sqlite3_exec(_db, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
     for (int id : lookupIds()) {
       if (!ok) break;
@@ -319,8 +322,6 @@ class CApiContender : public BulkContender {
     return ok && sqlite3_exec(_db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
 
-  BulkScenario _scenario;
-  BulkLibrary _library;
   sqlite3* _db = nullptr;
   sqlite3_stmt* _stmt = nullptr;
   bool _ok = false;
@@ -329,10 +330,9 @@ class CApiContender : public BulkContender {
 
 // --- SQLiteCpp ----------------------------------------------------------------------------
 
-class SQLiteCppContender : public BulkContender {
+class SQLiteCppContender : public ScenarioContender {
  public:
-  explicit SQLiteCppContender(BulkScenario scenario)
-      : _scenario(scenario), _library(scenario != BulkScenario::Insert) {
+  explicit SQLiteCppContender(BulkScenario scenario) : ScenarioContender(scenario) {
     if (!_library.ok()) return;
     _db.emplace(_library.path(), SQLite::OPEN_READWRITE);
     const std::string& sql = _scenario == BulkScenario::Insert        ? kBulkInsertSql
@@ -345,30 +345,14 @@ class SQLiteCppContender : public BulkContender {
 
   bool ok() const override { return _db.has_value(); }
 
-  bool run() override {
-    switch (_scenario) {
-      case BulkScenario::Insert:
-        return insert();
-      case BulkScenario::Scan:
-        return scan();
-      case BulkScenario::PointSelect:
-        return pointSelect();
-      case BulkScenario::Update:
-        return update();
-    }
-    return false;
-  }
-
-  void tidy() override {
-    if (_scenario == BulkScenario::Insert) emptyBulk(_db->getHandle());
-  }
+  sqlite3* handle() override { return _db->getHandle(); }
 
   void finish() override {
     if (_transaction) _transaction->commit();
   }
 
  private:
-  bool insert() {
+  bool insert() override {
     SQLite::Statement& insert = *_statement;
     SQLite::Transaction transaction(*_db);
     for (const BulkRow& row : bulkRows()) {
@@ -382,7 +366,7 @@ class SQLiteCppContender : public BulkContender {
     return true;
   }
 
-  bool scan() {
+  bool scan() override {
     SQLite::Statement& query = *_statement;
     ScanTotals totals;
     while (query.executeStep()) {
@@ -395,7 +379,7 @@ class SQLiteCppContender : public BulkContender {
     return totals.matches();
   }
 
-  bool pointSelect() {
+  bool pointSelect() override {
     SQLite::Statement& query = *_statement;
     long long sum = 0;
     for (int id : lookupIds()) {
@@ -407,7 +391,7 @@ class SQLiteCppContender : public BulkContender {
     return sum == expectedScoreSum();
   }
 
-  bool update() {
+  bool update() override {
     SQLite::Statement& update = *_statement;
     SQLite::Transaction transaction(*_db, SQLite::TransactionBehavior::EXCLUSIVE);
     for (int id : lookupIds()) {
@@ -420,8 +404,6 @@ class SQLiteCppContender : public BulkContender {
     return true;
   }
 
-  BulkScenario _scenario;
-  BulkLibrary _library;
   // Declared in this order so that they go in the reverse one.
   std::optional<SQLite::Database> _db;
   std::optional<SQLite::Statement> _statement;
@@ -443,52 +425,41 @@ int bulkOperationsPerRun(BulkScenario scenario) {
                                                                             : kBulkLookups;
 }
 
+// By the enumerators' order.
 std::string_view bulkScenarioName(BulkScenario scenario) {
-  switch (scenario) {
-    case BulkScenario::Insert:
-      return "BulkInsert";
-    case BulkScenario::Scan:
-      return "ScanByName";
-    case BulkScenario::PointSelect:
-      return "PointSelect";
-    case BulkScenario::Update:
-      return "UpdateRows";
-  }
-  return {};
+  static constexpr std::string_view kNames[] = {"BulkInsert", "ScanByName", "PointSelect",
+                                                "UpdateRows"};
+  return kNames[static_cast<std::size_t>(scenario)];
 }
 
 std::string_view bulkContenderName(BulkContenderKind kind) {
-  switch (kind) {
-    case BulkContenderKind::CApi:
-      return "sqlite3";
-    case BulkContenderKind::LitedbCacheOn:
-      return "litedb/cacheOn";
-    case BulkContenderKind::LitedbCacheOff:
-      return "litedb/cacheOff";
-    case BulkContenderKind::SQLiteCpp:
-      return "SQLiteCpp";
-  }
-  return {};
+  static constexpr std::string_view kNames[] = {"sqlite3", "litedb/cacheOn", "litedb/cacheOff",
+                                                "SQLiteCpp"};
+  return kNames[static_cast<std::size_t>(kind)];
 }
 
-bool bulkScenarioNamed(std::string_view name, BulkScenario* scenario) {
-  for (BulkScenario candidate : kScenarios) {
-    if (bulkScenarioName(candidate) == name) {
-      *scenario = candidate;
+namespace {
+
+// The one of `all` whose name is `name`, into *found; false when there is none.
+template <class T, std::size_t N, class NameOf>
+bool findNamed(std::string_view name, const T (&all)[N], NameOf nameOf, T* found) {
+  for (T candidate : all) {
+    if (nameOf(candidate) == name) {
+      *found = candidate;
       return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool bulkScenarioNamed(std::string_view name, BulkScenario* scenario) {
+  return findNamed(name, kScenarios, bulkScenarioName, scenario);
 }
 
 bool bulkContenderNamed(std::string_view name, BulkContenderKind* kind) {
-  for (BulkContenderKind candidate : kContenders) {
-    if (bulkContenderName(candidate) == name) {
-      *kind = candidate;
-      return true;
-    }
-  }
-  return false;
+  return findNamed(name, kContenders, bulkContenderName, kind);
 }
 
 std::unique_ptr<BulkContender> makeBulkContender(BulkScenario scenario, BulkContenderKind kind) {
