@@ -413,10 +413,9 @@ class SQLiteCppContender : public ScenarioContender {
 
 constexpr BulkScenario kScenarios[] = {BulkScenario::Insert, BulkScenario::Scan,
                                        BulkScenario::PointSelect, BulkScenario::Update};
-constexpr BulkContenderKind kContenders[] = {BulkContenderKind::CApi,
-                                             BulkContenderKind::LitedbCacheOn,
-                                             BulkContenderKind::LitedbCacheOff,
-                                             BulkContenderKind::SQLiteCpp};
+constexpr BulkContenderKind kContenders[] = {
+    BulkContenderKind::CApi, BulkContenderKind::LitedbCacheOn, BulkContenderKind::LitedbCacheOff,
+    BulkContenderKind::SQLiteCpp};
 
 }  // namespace
 

@@ -600,11 +600,11 @@ BENCHMARK(ColdStart_SQLiteCpp)->UseRealTime();
 
 // After the benchmarks above, so that they list in this order.
 const bool kBulkBenchmarksRegistered = [] {
-  for (BulkScenario scenario : {BulkScenario::Insert, BulkScenario::Scan,
-                                BulkScenario::PointSelect, BulkScenario::Update}) {
-    for (BulkContenderKind kind : {BulkContenderKind::LitedbCacheOff,
-                                   BulkContenderKind::LitedbCacheOn, BulkContenderKind::CApi,
-                                   BulkContenderKind::SQLiteCpp}) {
+  for (BulkScenario scenario : {BulkScenario::Insert, BulkScenario::Scan, BulkScenario::PointSelect,
+                                BulkScenario::Update}) {
+    for (BulkContenderKind kind :
+         {BulkContenderKind::LitedbCacheOff, BulkContenderKind::LitedbCacheOn,
+          BulkContenderKind::CApi, BulkContenderKind::SQLiteCpp}) {
       const std::string name =
           std::string(bulkScenarioName(scenario)) + "_" + std::string(bulkContenderName(kind));
       benchmark::RegisterBenchmark(name.c_str(), runBulk, scenario, kind)->UseRealTime();

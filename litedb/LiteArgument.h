@@ -40,7 +40,8 @@ class LiteArgument {
 
   // Numbers, with LiteValue's type codes.
   LiteArgument(bool value) : LiteArgument('c', static_cast<long long>(value ? 1 : 0)) {}
-  LiteArgument(char value) : LiteArgument('c', static_cast<long long>(static_cast<signed char>(value))) {}
+  LiteArgument(char value)
+      : LiteArgument('c', static_cast<long long>(static_cast<signed char>(value))) {}
   LiteArgument(signed char value) : LiteArgument('c', static_cast<long long>(value)) {}
   LiteArgument(unsigned char value) : LiteArgument('C', static_cast<unsigned long long>(value)) {}
   LiteArgument(short value) : LiteArgument('s', static_cast<long long>(value)) {}

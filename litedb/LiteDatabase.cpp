@@ -310,7 +310,8 @@ const std::shared_ptr<LiteStatement>* LiteDatabase::idleCachedStatement(const st
   return nullptr;
 }
 
-[[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(const std::string& query) {
+[[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(
+    const std::string& query) {
   if (!_cachedStatements) return nullptr;
   const auto found = _cachedStatements->find(query);
   if (found == _cachedStatements->end()) return nullptr;
@@ -388,8 +389,8 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 // and handed back in *cached: the cache's own pointer, valid until entries are
 // removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
-[[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
-                                              const std::shared_ptr<LiteStatement>** cached) {
+[[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(
+    const std::string& sql, const std::shared_ptr<LiteStatement>** cached) {
   *cached = nullptr;
   if (_shouldCacheStatements) {
     if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
@@ -419,8 +420,8 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 // else from the borrowed arguments, in order, stopping when the arguments run out.
 // Returns how many were bound.
 [[gnu::cold]] int LiteDatabase::bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
-                                                   const CoreArguments& arguments,
-                                                   bool engineCopies) {
+                                                    const CoreArguments& arguments,
+                                                    bool engineCopies) {
   const std::span<const LiteValue> arrayArgs = arguments.array;
   const std::span<const LiteValue> listArgs = arguments.list;
   const std::span<const LiteArgument> borrowedArgs = arguments.borrowed;
@@ -483,16 +484,18 @@ bool LiteDatabase::mayExecute() {
   return true;
 }
 
-[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation, const std::string& sql) const {
+[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation,
+                                                const std::string& sql) const {
   liteLog(description() + " " + operation + ": " + sql);
 }
 
 // Binds the named arguments (keys without the colon) of a dictionary; returns how many
 // found their parameter. A key without one is logged (by an update only when it logs
 // errors) and, for an update, handed over in *error.
-[[gnu::cold]] int LiteDatabase::bindNamedArguments(sqlite3_stmt* pStmt, const LiteDictionary& arguments,
-                                     bool engineCopies, bool isUpdate,
-                                     std::optional<LiteError>* error) {
+[[gnu::cold]] int LiteDatabase::bindNamedArguments(sqlite3_stmt* pStmt,
+                                                   const LiteDictionary& arguments,
+                                                   bool engineCopies, bool isUpdate,
+                                                   std::optional<LiteError>* error) {
   int idx = 0;
   for (const auto& [key, value] : arguments) {
     const std::string parameterName = ":" + key;
@@ -536,9 +539,11 @@ constexpr bool kUpdateEngineCopies = false;
 // Binds a core's arguments, named or positional; returns how many were bound. An
 // update's text and bytes are bound without a copy (see kUpdateEngineCopies); a query's
 // are copied by the engine, as its result set steps after the arguments may be gone.
-[[gnu::always_inline]] inline int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
-                                const CoreArguments& arguments, bool isUpdate,
-                                std::optional<LiteError>* error) {
+[[gnu::always_inline]] inline int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount,
+                                                              LiteStatement* cached,
+                                                              const CoreArguments& arguments,
+                                                              bool isUpdate,
+                                                              std::optional<LiteError>* error) {
   const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;
   // A cached statement stepped through its handle since litedb reset it refuses
   // arguments, whether it is still running or has run to its end: it is reset then
@@ -635,7 +640,8 @@ bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
-  return executeUpdateCore(sql, error, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
+  return executeUpdateCore(sql, error,
+                           CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
 bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
@@ -696,7 +702,7 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
 
 // What an update's step gave other than SQLITE_DONE: logged, and handed over in *error.
 [[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, const std::string& sql,
-                                    std::optional<LiteError>* error) {
+                                                  std::optional<LiteError>* error) {
   if (rc == SQLITE_ROW) {
     const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
     if (_logsErrors) {
@@ -1161,7 +1167,8 @@ void LiteDatabase::noteBind(int rc) {
 }
 
 [[gnu::always_inline]] inline void LiteDatabase::bindArgument(const LiteArgument& argument, int idx,
-                                                             sqlite3_stmt* pStmt, bool engineCopies) {
+                                                              sqlite3_stmt* pStmt,
+                                                              bool engineCopies) {
   const sqlite3_destructor_type viewed = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
   switch (argument.kind()) {
     case LiteArgument::Kind::Absent:
@@ -1172,14 +1179,15 @@ void LiteDatabase::noteBind(int rc) {
       noteBind(sqlite3_bind_int64(pStmt, idx, argument.signedValue()));
       return;
     case LiteArgument::Kind::Unsigned:
-      noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue())));
+      noteBind(
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue())));
       return;
     case LiteArgument::Kind::Floating:
       noteBind(sqlite3_bind_double(pStmt, idx, argument.floatingValue()));
       return;
     case LiteArgument::Kind::Text:
       noteBind(sqlite3_bind_text64(pStmt, idx, static_cast<const char*>(argument.viewData()),
-                          argument.viewSize(), viewed, SQLITE_UTF8));
+                                   argument.viewSize(), viewed, SQLITE_UTF8));
       return;
     case LiteArgument::Kind::Bytes: {
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
@@ -1229,13 +1237,15 @@ void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
           noteBind(sqlite3_bind_int(pStmt, idx, obj.intValue()));
           return;
         case 'I':
-          noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
+          noteBind(sqlite3_bind_int64(pStmt, idx,
+                                      static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'q':
           noteBind(sqlite3_bind_int64(pStmt, idx, obj.longLongValue()));
           return;
         case 'Q':
-          noteBind(sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
+          noteBind(sqlite3_bind_int64(pStmt, idx,
+                                      static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'f':
         case 'd':

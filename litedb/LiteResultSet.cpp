@@ -136,7 +136,6 @@ bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
 }
 
 [[gnu::cold]] void LiteResultSet::failStep(int rc, std::optional<LiteError>* error) {
-
   sqlite3* handle = _parentDB ? _parentDB->sqliteHandle() : nullptr;
   // sqlite3_errmsg of no handle says "out of memory"; name the code instead.
   const std::string engineMessage = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);

@@ -47,7 +47,8 @@ class LiteResultSet {
     ForQuery() = default;
   };
   LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
-                std::shared_ptr<LiteDatabase>&& parentDB, std::shared_ptr<const std::string>&& query);
+                std::shared_ptr<LiteDatabase>&& parentDB,
+                std::shared_ptr<const std::string>&& query);
   ~LiteResultSet();
   LiteResultSet(const LiteResultSet&) = delete;
   LiteResultSet& operator=(const LiteResultSet&) = delete;

@@ -135,8 +135,9 @@ TEST_P(LiteArgumentTest, AnUpdateStoresWhatEachCallWasGiven) {
     ASSERT_TRUE(db->executeUpdate("insert into t(a, b) values (?, ?)", text, LiteData(3, c)));
   }
   text.assign(64, 's');
-  EXPECT_EQ(engineScalar(*db, "select group_concat(substr(a, 1, 2) || length(a) || hex(b), ' ') "
-                              "from t"),
+  EXPECT_EQ(engineScalar(*db,
+                         "select group_concat(substr(a, 1, 2) || length(a) || hex(b), ' ') "
+                         "from t"),
             "pp64707070 qq64717171 rr64727272");
 }
 
