@@ -294,18 +294,29 @@ void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedS
 }
 
 std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
-  if (!_cachedStatements) return nullptr;
+  const std::shared_ptr<LiteStatement>* statement = idleCachedStatement(query);
+  return statement ? *statement : nullptr;
+}
+
+const std::shared_ptr<LiteStatement>* LiteDatabase::idleCachedStatement(const std::string& query) {
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
-    const auto found = _cachedStatements->find(query);
-    if (found == _cachedStatements->end()) return nullptr;
-    entry = &*found;
-    _lastCacheEntry = entry;
+    entry = cacheEntryForQuery(query);
+    if (!entry) return nullptr;
   }
   for (const std::shared_ptr<LiteStatement>& statement : entry->second) {
-    if (!statement->inUse()) return statement;
+    if (!statement->inUse()) return &statement;
   }
   return nullptr;
+}
+
+[[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(
+    const std::string& query) {
+  if (!_cachedStatements) return nullptr;
+  const auto found = _cachedStatements->find(query);
+  if (found == _cachedStatements->end()) return nullptr;
+  _lastCacheEntry = &*found;
+  return _lastCacheEntry;
 }
 
 void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
@@ -332,12 +343,15 @@ void LiteDatabase::clearCachedStatements() {
   _cachedStatements->clear();
 }
 
-void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement) {
+void LiteDatabase::forgetCachedStatement(const LiteStatement* statement) {
   if (!_cachedStatements) return;
   _lastCacheEntry = nullptr;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
-    statements.erase(std::remove(statements.begin(), statements.end(), statement),
+    statements.erase(std::remove_if(statements.begin(), statements.end(),
+                                    [statement](const std::shared_ptr<LiteStatement>& held) {
+                                      return held.get() == statement;
+                                    }),
                      statements.end());
     it = statements.empty() ? _cachedStatements->erase(it) : std::next(it);
   }
@@ -346,7 +360,17 @@ void LiteDatabase::forgetCachedStatement(const std::shared_ptr<LiteStatement>& s
 // --- Queries and updates -----------------------------------------------------------
 
 std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
-  if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) return self;
+  // Once a shared_ptr owns the connection, one does until it is destroyed: after the
+  // first lookup, take the reference without the weak one's count traffic.
+  if (_ownedByShared) return shared_from_this();
+  return firstSharedSelf();
+}
+
+[[gnu::cold]] std::shared_ptr<LiteDatabase> LiteDatabase::firstSharedSelf() {
+  if (std::shared_ptr<LiteDatabase> self = weak_from_this().lock()) {
+    _ownedByShared = true;
+    return self;
+  }
   // Not owned by a shared_ptr: hand out a non-owning pointer. Safe because our
   // destructor closes, and so detaches, every result set before we go away.
   return std::shared_ptr<LiteDatabase>(std::shared_ptr<LiteDatabase>(), this);
@@ -362,20 +386,26 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 }
 
 // The statement to run `sql` with: the idle cached one when caching is on (reset,
-// and handed back in *cached), or else a newly prepared one. nullptr when it does not
+// and handed back in *cached: the cache's own pointer, valid until entries are
+// removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
-sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
-                                              std::shared_ptr<LiteStatement>* cached) {
+[[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(
+    const std::string& sql, const std::shared_ptr<LiteStatement>** cached) {
+  *cached = nullptr;
   if (_shouldCacheStatements) {
-    *cached = cachedStatementForQuery(sql);
-    sqlite3_stmt* pStmt = *cached ? (*cached)->statement() : nullptr;
-    // One that litedb reset after its last run, and that has not run since, is ready.
-    if (*cached && !(*cached)->isKnownReset()) (*cached)->reset();
-    if (pStmt) return pStmt;
-    // A statement closed by its holder would be found first every time, and a fresh
-    // one stored beside it on each run; drop it so the cache cannot grow that way.
-    if (*cached) forgetCachedStatement(*cached);
-    cached->reset();
+    if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
+      LiteStatement& statement = **found;
+      if (sqlite3_stmt* pStmt = statement.statement()) {
+        // litedb resets a statement whenever it is done with it, so the engine's reset
+        // (a locked call) is not repeated here; bindArguments tells one stepped through
+        // its handle since.
+        *cached = found;
+        return pStmt;
+      }
+      // A statement closed by its holder would be found first every time, and a fresh
+      // one stored beside it on each run; drop it so the cache cannot grow that way.
+      forgetCachedStatement(&statement);
+    }
   }
   sqlite3_stmt* pStmt = nullptr;
   if (sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
@@ -386,31 +416,45 @@ sqlite3_stmt* LiteDatabase::statementForQuery(const std::string& sql,
   return pStmt;
 }
 
-// Binds parameters 1..queryCount from the array, or else from the variable list, in
-// order, stopping when the arguments run out. Returns how many were bound.
-int LiteDatabase::bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                                          std::span<const LiteValue> arrayArgs,
-                                          std::span<const LiteValue> listArgs, bool engineCopies) {
+// Binds parameters 1..queryCount from the array, or else from the variable list, or
+// else from the borrowed arguments, in order, stopping when the arguments run out.
+// Returns how many were bound.
+[[gnu::cold]] int LiteDatabase::bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount,
+                                                    const CoreArguments& arguments,
+                                                    bool engineCopies) {
+  const std::span<const LiteValue> arrayArgs = arguments.array;
+  const std::span<const LiteValue> listArgs = arguments.list;
+  const std::span<const LiteArgument> borrowedArgs = arguments.borrowed;
   int idx = 0;
   std::size_t nextListValue = 0;
+  std::size_t nextBorrowed = 0;
   while (idx < queryCount) {
     const LiteValue* obj = nullptr;
+    const LiteArgument* argument = nullptr;
     if (static_cast<std::size_t>(idx) < arrayArgs.size()) {
       obj = &arrayArgs[static_cast<std::size_t>(idx)];
     } else if (nextListValue < listArgs.size()) {
       obj = &listArgs[nextListValue++];
+    } else if (nextBorrowed < borrowedArgs.size()) {
+      argument = &borrowedArgs[nextBorrowed++];
     } else {
       break;
     }
     if (_traceExecution) {
-      if (const LiteData* data = obj->data()) {
+      if (argument && argument->kind() == LiteArgument::Kind::Bytes) {
+        liteLog(format("data: %ld bytes", static_cast<long>(argument->viewSize())));
+      } else if (const LiteData* data = obj ? obj->data() : nullptr) {
         liteLog(format("data: %ld bytes", static_cast<long>(data->size())));
       } else {
-        liteLog("obj: " + obj->description());
+        liteLog("obj: " + (obj ? obj->description() : argument->toValue().description()));
       }
     }
     ++idx;
-    bindValue(*obj, idx, pStmt, engineCopies);
+    if (obj) {
+      bindValue(*obj, idx, pStmt, engineCopies);
+    } else {
+      bindArgument(*argument, idx, pStmt, engineCopies);
+    }
   }
   return idx;
 }
@@ -426,73 +470,146 @@ std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
-  return executeQueryCore(sql, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+  return executeQueryCore(sql, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
+}
+
+// The guards every statement passes first: an open connection that is not running
+// another statement. False after logging.
+bool LiteDatabase::mayExecute() {
+  if (!_isOpen || !_db) return databaseExists();  // logs and says no
+  if (_isExecutingStatement) {
+    warnInUse();
+    return false;
+  }
+  return true;
+}
+
+[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation,
+                                                const std::string& sql) const {
+  liteLog(description() + " " + operation + ": " + sql);
+}
+
+// Binds the named arguments (keys without the colon) of a dictionary; returns how many
+// found their parameter. A key without one is logged (by an update only when it logs
+// errors) and, for an update, handed over in *error.
+[[gnu::cold]] int LiteDatabase::bindNamedArguments(sqlite3_stmt* pStmt,
+                                                   const LiteDictionary& arguments,
+                                                   bool engineCopies, bool isUpdate,
+                                                   std::optional<LiteError>* error) {
+  int idx = 0;
+  for (const auto& [key, value] : arguments) {
+    const std::string parameterName = ":" + key;
+    if (_traceExecution) liteLog(parameterName + " = " + value.description());
+    const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
+    if (namedIdx > 0) {
+      bindValue(value, namedIdx, pStmt, engineCopies);
+      ++idx;
+      continue;
+    }
+    const std::string message = "Could not find index for " + key;
+    if (!isUpdate || _logsErrors) liteLog(message);
+    if (isUpdate && error) *error = errorWithMessage(message);
+  }
+  return idx;
+}
+
+// After a bind count that does not match the statement's parameters: the statement is
+// finalised, and a cached one leaves the cache.
+[[gnu::cold]] void LiteDatabase::discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached) {
+  if (cached) {
+    // Forgetting it may destroy it: close it first.
+    cached->close();
+    forgetCachedStatement(cached);
+  } else {
+    sqlite3_finalize(pStmt);
+  }
+}
+
+namespace {
+
+// The update core binds, steps and resets within the call, while the caller's values
+// are alive, so the engine need not copy their text and bytes (a copy costs an
+// allocation per parameter). A reused statement never steps with a pointer left from
+// an earlier call: every call rebinds each parameter, or finalises the statement when
+// the count does not match.
+constexpr bool kUpdateEngineCopies = false;
+
+}  // namespace
+
+// Binds a core's arguments, named or positional; returns how many were bound. An
+// update's text and bytes are bound without a copy (see kUpdateEngineCopies); a query's
+// are copied by the engine, as its result set steps after the arguments may be gone.
+[[gnu::always_inline]] inline int LiteDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount,
+                                                              LiteStatement* cached,
+                                                              const CoreArguments& arguments,
+                                                              bool isUpdate,
+                                                              std::optional<LiteError>* error) {
+  const bool engineCopies = isUpdate ? kUpdateEngineCopies : true;
+  // A cached statement stepped through its handle since litedb reset it refuses
+  // arguments, whether it is still running or has run to its end: it is reset then
+  // and bound again. One without parameters is reset here if still running; run to its
+  // end, the engine starts it over itself when it is next stepped.
+  if (queryCount == 0 && cached && sqlite3_stmt_busy(pStmt)) cached->reset();
+  _bindRefused = false;
+  int idx;
+  if (!arguments.dictionary && arguments.array.empty() && arguments.list.empty() &&
+      !_traceExecution) {
+    // The variadic forms' usual case, kept short: only borrowed arguments, nothing to log.
+    idx = std::min(queryCount, static_cast<int>(arguments.borrowed.size()));
+    for (int i = 0; i < idx; ++i) {
+      bindArgument(arguments.borrowed[static_cast<std::size_t>(i)], i + 1, pStmt, engineCopies);
+    }
+  } else {
+    idx = arguments.dictionary
+              ? bindNamedArguments(pStmt, *arguments.dictionary, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arguments, engineCopies);
+  }
+  if (_bindRefused && cached) [[unlikely]] {
+    cached->reset();
+    _bindRefused = false;
+    idx = arguments.dictionary
+              ? bindNamedArguments(pStmt, *arguments.dictionary, engineCopies, isUpdate, error)
+              : bindArgumentsInTurn(pStmt, queryCount, arguments, engineCopies);
+  }
+  return idx;
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
-                                                              std::span<const LiteValue> arrayArgs,
-                                                              const LiteDictionary* dictionaryArgs,
-                                                              std::span<const LiteValue> listArgs) {
-  if (!databaseExists()) return nullptr;
-  if (_isExecutingStatement) {
-    warnInUse();
-    return nullptr;
-  }
+                                                              const CoreArguments& arguments) {
+  if (!mayExecute()) return nullptr;
   InUseScope inUse(_isExecutingStatement);
 
-  if (_traceExecution) liteLog(description() + " executeQuery: " + sql);
+  if (_traceExecution) traceStatement("executeQuery", sql);
 
-  std::shared_ptr<LiteStatement> statement;
-  sqlite3_stmt* pStmt = statementForQuery(sql, &statement);
+  const std::shared_ptr<LiteStatement>* cached;
+  sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
   if (!pStmt) return nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = 0;
-  if (dictionaryArgs) {
-    for (const auto& [key, value] : *dictionaryArgs) {
-      const std::string parameterName = ":" + key;
-      if (_traceExecution) liteLog(parameterName + " = " + value.description());
-      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
-      if (namedIdx > 0) {
-        // The result set steps after the arguments may be gone: the engine copies.
-        bindValue(value, namedIdx, pStmt, true);
-        ++idx;
-      } else {
-        liteLog("Could not find index for " + key);
-      }
-    }
-  } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, true);
-  }
-
+  const int idx =
+      bindArguments(pStmt, queryCount, cached ? cached->get() : nullptr, arguments, false, nullptr);
   if (idx != queryCount) {
     liteLog("Error: the bind count is not correct for the # of variables (executeQuery)");
-    if (statement) {
-      // A cached statement must not stay in the cache once finalised.
-      forgetCachedStatement(statement);
-      statement->close();
-    } else {
-      sqlite3_finalize(pStmt);
-    }
+    discardStatement(pStmt, cached ? cached->get() : nullptr);
     return nullptr;
   }
 
-  if (!statement) {
+  std::shared_ptr<LiteStatement> statement;
+  if (cached) {
+    statement = *cached;
+  } else {
     statement = std::make_shared<LiteStatement>();
     statement->setStatement(pStmt);
     statement->setEngineHandleState(_engineHandleState);
     if (_shouldCacheStatements) setCachedStatementForQuery(statement, sql);
   }
-
-  std::shared_ptr<LiteResultSet> rs =
-      LiteResultSet::resultSetWithStatementUsingParentDatabase(statement, sharedSelfForResultSet());
-  if (statement->_query && *statement->_query == sql) {
-    rs->_query = statement->_query;
-  } else {
-    rs->setQuery(sql);
-  }
-  _openResultSets.push_back(rs.get());
   statement->setUseCount(statement->useCount() + 1);
+  // The result set shares the statement's text when it is the same, so no copy.
+  std::shared_ptr<const std::string> query = statement->_query;
+  if (!query || *query != sql) query = std::make_shared<const std::string>(sql);
+  std::shared_ptr<LiteResultSet> rs = LiteResultSet::resultSetForQuery(
+      std::move(statement), sharedSelfForResultSet(), std::move(query));
+  _openResultSets.push_back(rs.get());
   return rs;
 }
 
@@ -519,64 +636,32 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
   return rs;
 }
 
-namespace {
-
-// The update core binds, steps and resets within the call, while the caller's values
-// are alive, so the engine need not copy their text and bytes (a copy costs an
-// allocation per parameter). A reused statement never steps with a pointer left from
-// an earlier call: every call rebinds each parameter, or finalises the statement when
-// the count does not match.
-constexpr bool kUpdateEngineCopies = false;
-
-}  // namespace
-
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
     const std::string& sql, std::optional<LiteError>* error,
     const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
     const LiteVAList* args) {
-  return executeUpdateCore(sql, error, spanOf(arrayArgs), dictionaryArgs, spanOf(args));
+  return executeUpdateCore(sql, error,
+                           CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
 bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
-                                     std::span<const LiteValue> arrayArgs,
-                                     const LiteDictionary* dictionaryArgs,
-                                     std::span<const LiteValue> listArgs) {
-  if (!databaseExists()) return false;
-  if (_isExecutingStatement) {
-    warnInUse();
-    return false;
-  }
+                                     const CoreArguments& arguments) {
+  if (!mayExecute()) return false;
   InUseScope inUse(_isExecutingStatement);
 
-  if (_traceExecution) liteLog(description() + " executeUpdate: " + sql);
+  if (_traceExecution) traceStatement("executeUpdate", sql);
 
-  std::shared_ptr<LiteStatement> cachedStmt;
-  sqlite3_stmt* pStmt = statementForQuery(sql, &cachedStmt);
+  const std::shared_ptr<LiteStatement>* cached;
+  sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
   if (!pStmt) {
     if (error) *error = lastError();
     return false;
   }
+  // The cache keeps it alive: nothing below removes it before it is used for the last time.
+  LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
 
   const int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = 0;
-  if (dictionaryArgs) {
-    for (const auto& [key, value] : *dictionaryArgs) {
-      const std::string parameterName = ":" + key;
-      if (_traceExecution) liteLog(parameterName + " = " + value.description());
-      const int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
-      if (namedIdx > 0) {
-        bindValue(value, namedIdx, pStmt, kUpdateEngineCopies);
-        ++idx;
-      } else {
-        const std::string message = "Could not find index for " + key;
-        if (_logsErrors) liteLog(message);
-        if (error) *error = errorWithMessage(message);
-      }
-    }
-  } else {
-    idx = bindPositionalArguments(pStmt, queryCount, arrayArgs, listArgs, kUpdateEngineCopies);
-  }
-
+  const int idx = bindArguments(pStmt, queryCount, cachedStmt, arguments, true, error);
   if (idx != queryCount) {
     const std::string message = format(
         "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "
@@ -584,19 +669,41 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
         idx, queryCount, sql.c_str());
     if (_logsErrors) liteLog(message);
     if (error) *error = errorWithMessage(message);
-    if (cachedStmt) {
-      forgetCachedStatement(cachedStmt);
-      cachedStmt->close();
-    } else {
-      sqlite3_finalize(pStmt);
-    }
+    discardStatement(pStmt, cachedStmt);
     return false;
   }
 
   const int rc = sqlite3_step(pStmt);
-  if (rc == SQLITE_DONE) {
-    // the usual outcome
-  } else if (rc == SQLITE_ROW) {
+  if (rc != SQLITE_DONE) reportUpdateStep(rc, sql, error);
+
+  if (!cachedStmt && _shouldCacheStatements) {
+    auto statement = std::make_shared<LiteStatement>();
+    statement->setStatement(pStmt);
+    statement->setEngineHandleState(_engineHandleState);
+    setCachedStatementForQuery(statement, sql);
+    cachedStmt = statement.get();
+  }
+
+  int closeErrorCode;
+  if (cachedStmt) {
+    cachedStmt->setUseCount(cachedStmt->useCount() + 1);
+    closeErrorCode = sqlite3_reset(pStmt);
+  } else {
+    closeErrorCode = sqlite3_finalize(pStmt);
+  }
+  if (closeErrorCode != SQLITE_OK && _logsErrors) {
+    liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
+                   sqlite3_errmsg(_db)));
+    liteLog("DB Query: " + sql);
+  }
+
+  return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+// What an update's step gave other than SQLITE_DONE: logged, and handed over in *error.
+[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, const std::string& sql,
+                                                  std::optional<LiteError>* error) {
+  if (rc == SQLITE_ROW) {
     const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
     if (_logsErrors) {
       liteLog(message);
@@ -624,29 +731,6 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
       liteLog("DB Query: " + sql);
     }
   }
-
-  if (!cachedStmt && _shouldCacheStatements) {
-    cachedStmt = std::make_shared<LiteStatement>();
-    cachedStmt->setStatement(pStmt);
-    cachedStmt->setEngineHandleState(_engineHandleState);
-    setCachedStatementForQuery(cachedStmt, sql);
-  }
-
-  int closeErrorCode;
-  if (cachedStmt) {
-    cachedStmt->setUseCount(cachedStmt->useCount() + 1);
-    closeErrorCode = sqlite3_reset(pStmt);
-    cachedStmt->noteReset();  // whatever it returned, the statement is back at its start
-  } else {
-    closeErrorCode = sqlite3_finalize(pStmt);
-  }
-  if (closeErrorCode != SQLITE_OK && _logsErrors) {
-    liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
-                   sqlite3_errmsg(_db)));
-    liteLog("DB Query: " + sql);
-  }
-
-  return rc == SQLITE_DONE || rc == SQLITE_OK;
 }
 
 bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
@@ -1064,9 +1148,9 @@ namespace {
 
 // Binds the whole text by its byte count: measuring it up to the first NUL would
 // silently store a shorter value than the caller gave (a std::string may hold NULs).
-void bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
-              sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
-  sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
+int bindText(sqlite3_stmt* pStmt, int idx, const std::string& text,
+             sqlite3_destructor_type destructor = SQLITE_TRANSIENT) {
+  return sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), destructor, SQLITE_UTF8);
 }
 
 }  // namespace
@@ -1078,6 +1162,48 @@ void LiteDatabase::bindObjectToColumnInStatement(const LiteValue& obj, int idx,
   bindValue(obj, idx, pStmt, true);
 }
 
+void LiteDatabase::noteBind(int rc) {
+  if (rc == SQLITE_MISUSE) _bindRefused = true;
+}
+
+[[gnu::always_inline]] inline void LiteDatabase::bindArgument(const LiteArgument& argument, int idx,
+                                                              sqlite3_stmt* pStmt,
+                                                              bool engineCopies) {
+  const sqlite3_destructor_type viewed = engineCopies ? SQLITE_TRANSIENT : SQLITE_STATIC;
+  switch (argument.kind()) {
+    case LiteArgument::Kind::Absent:
+      noteBind(sqlite3_bind_null(pStmt, idx));
+      return;
+    // Every integer code binds as the 64-bit integer LiteValue's binding gives it.
+    case LiteArgument::Kind::Signed:
+      noteBind(sqlite3_bind_int64(pStmt, idx, argument.signedValue()));
+      return;
+    case LiteArgument::Kind::Unsigned:
+      noteBind(
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(argument.unsignedValue())));
+      return;
+    case LiteArgument::Kind::Floating:
+      noteBind(sqlite3_bind_double(pStmt, idx, argument.floatingValue()));
+      return;
+    case LiteArgument::Kind::Text:
+      noteBind(sqlite3_bind_text64(pStmt, idx, static_cast<const char*>(argument.viewData()),
+                                   argument.viewSize(), viewed, SQLITE_UTF8));
+      return;
+    case LiteArgument::Kind::Bytes: {
+      // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
+      const void* pointer = argument.viewSize() == 0 ? "" : argument.viewData();
+      noteBind(sqlite3_bind_blob64(pStmt, idx, pointer, argument.viewSize(), viewed));
+      return;
+    }
+    case LiteArgument::Kind::Date:
+      bindValue(LiteValue(argument.date()), idx, pStmt, engineCopies);
+      return;
+    case LiteArgument::Kind::Value:
+      bindValue(argument.value(), idx, pStmt, engineCopies);
+      return;
+  }
+}
+
 void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
                              bool engineCopies) {
   // Text and bytes the value holds; text made here (dates, descriptions) is always copied.
@@ -1085,20 +1211,20 @@ void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
   switch (obj.kind()) {
     case LiteValue::Kind::Absent:
     case LiteValue::Kind::Null:
-      sqlite3_bind_null(pStmt, idx);
+      noteBind(sqlite3_bind_null(pStmt, idx));
       return;
     case LiteValue::Kind::Data: {
       const LiteData& bytes = *obj.data();
       // An empty buffer has no byte pointer; bind "" so it stays a zero-length blob, not NULL.
       const void* pointer = bytes.empty() ? static_cast<const void*>("") : bytes.data();
-      sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue);
+      noteBind(sqlite3_bind_blob64(pStmt, idx, pointer, bytes.size(), heldValue));
       return;
     }
     case LiteValue::Kind::Date:
       if (_dateFormat) {
-        bindText(pStmt, idx, _dateFormat->stringFromDate(*obj.date()));
+        noteBind(bindText(pStmt, idx, _dateFormat->stringFromDate(*obj.date())));
       } else {
-        sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date()));
+        noteBind(sqlite3_bind_double(pStmt, idx, liteTimeIntervalSince1970(*obj.date())));
       }
       return;
     case LiteValue::Kind::Number:
@@ -1108,30 +1234,32 @@ void LiteDatabase::bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt,
         case 's':
         case 'S':
         case 'i':
-          sqlite3_bind_int(pStmt, idx, obj.intValue());
+          noteBind(sqlite3_bind_int(pStmt, idx, obj.intValue()));
           return;
         case 'I':
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          noteBind(sqlite3_bind_int64(pStmt, idx,
+                                      static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'q':
-          sqlite3_bind_int64(pStmt, idx, obj.longLongValue());
+          noteBind(sqlite3_bind_int64(pStmt, idx, obj.longLongValue()));
           return;
         case 'Q':
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(obj.unsignedLongLongValue()));
+          noteBind(sqlite3_bind_int64(pStmt, idx,
+                                      static_cast<sqlite3_int64>(obj.unsignedLongLongValue())));
           return;
         case 'f':
         case 'd':
-          sqlite3_bind_double(pStmt, idx, obj.doubleValue());
+          noteBind(sqlite3_bind_double(pStmt, idx, obj.doubleValue()));
           return;
         default:
           break;
       }
       break;
     case LiteValue::Kind::Text:
-      bindText(pStmt, idx, *obj.text(), heldValue);
+      noteBind(bindText(pStmt, idx, *obj.text(), heldValue));
       return;
     case LiteValue::Kind::Other:
       break;
   }
-  bindText(pStmt, idx, obj.description());
+  noteBind(bindText(pStmt, idx, obj.description()));
 }

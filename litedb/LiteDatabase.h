@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "litedb/LiteArgument.h"
 #include "litedb/LiteDatabaseAdditions.h"
 #include "litedb/LiteDateFormatter.h"
 #include "litedb/LiteFormatArgument.h"
@@ -160,11 +161,13 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteResultSet> executeQueryValuesError(const std::string& sql,
                                                          const std::vector<LiteValue>& values,
                                                          std::optional<LiteError>* error);
+  // The arguments are viewed where they are (see LiteArgument.h), not copied into
+  // LiteValues; the engine copies their text and bytes, as the result set steps later.
   template <class... Args>
   std::shared_ptr<LiteResultSet> executeQuery(const std::string& sql, Args&&... args) {
     // On the stack: a vector would cost an allocation on every call.
-    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
-    return executeQueryCore(sql, {}, nullptr, list);
+    const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
+    return executeQueryCore(sql, CoreArguments{{}, nullptr, {}, list});
   }
 
   // --- Updates ---------------------------------------------------------------------
@@ -180,16 +183,19 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                                             const LiteDictionary& arguments);
   bool executeUpdateValuesError(const std::string& sql, const std::vector<LiteValue>& values,
                                 std::optional<LiteError>* error);
+  // The arguments are viewed where they are (see LiteArgument.h): the statement is
+  // stepped and reset before the call returns, so not even the engine copies their text
+  // and bytes.
   template <class... Args>
   bool executeUpdate(const std::string& sql, Args&&... args) {
-    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, nullptr, {}, nullptr, list);
+    const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
+    return executeUpdateCore(sql, nullptr, CoreArguments{{}, nullptr, {}, list});
   }
   template <class... Args>
   bool executeUpdateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
                                          Args&&... args) {
-    const std::array<LiteValue, sizeof...(Args)> list{LiteValue(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, error, {}, nullptr, list);
+    const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
+    return executeUpdateCore(sql, error, CoreArguments{{}, nullptr, {}, list});
   }
   template <class... Args>
   bool updateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
@@ -390,21 +396,43 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool runTransactionStatement(const char* sql, bool inTransactionAfter);
   static int busyHandler(void* context, int count);
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
+  std::shared_ptr<LiteDatabase> firstSharedSelf();
   void logPrepareFailure(const std::string& sql);
-  void forgetCachedStatement(const std::shared_ptr<LiteStatement>& statement);
-  sqlite3_stmt* statementForQuery(const std::string& sql, std::shared_ptr<LiteStatement>* cached);
-  // The query and update cores. Positional values come from the array first, then
-  // from the list, as in the public cores; the spans may be empty.
+  void forgetCachedStatement(const LiteStatement* statement);
+  // The idle cached statement for the text: the cache's own pointer, valid until
+  // entries are removed; nullptr when there is none.
+  const std::shared_ptr<LiteStatement>* idleCachedStatement(const std::string& query);
+  // The cache's entry for the text, searched for and remembered as the last one found.
+  LiteStatementCache::value_type* cacheEntryForQuery(const std::string& query);
+  sqlite3_stmt* statementForQuery(const std::string& sql,
+                                  const std::shared_ptr<LiteStatement>** cached);
+  // What the query and update cores bind: positional values from the array first,
+  // then from the list, then from the borrowed arguments of the variadic forms; or
+  // named ones from the dictionary. The spans may be empty.
+  struct CoreArguments {
+    std::span<const LiteValue> array;
+    const LiteDictionary* dictionary = nullptr;
+    std::span<const LiteValue> list;
+    std::span<const LiteArgument> borrowed;
+  };
   std::shared_ptr<LiteResultSet> executeQueryCore(const std::string& sql,
-                                                  std::span<const LiteValue> arrayArgs,
-                                                  const LiteDictionary* dictionaryArgs,
-                                                  std::span<const LiteValue> listArgs);
+                                                  const CoreArguments& arguments);
   bool executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
-                         std::span<const LiteValue> arrayArgs, const LiteDictionary* dictionaryArgs,
-                         std::span<const LiteValue> listArgs);
-  int bindPositionalArguments(sqlite3_stmt* pStmt, int queryCount,
-                              std::span<const LiteValue> arrayArgs,
-                              std::span<const LiteValue> listArgs, bool engineCopies);
+                         const CoreArguments& arguments);
+  bool mayExecute();
+  int bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
+                    const CoreArguments& arguments, bool isUpdate, std::optional<LiteError>* error);
+  // Notes a bind the engine refused because the statement was not reset.
+  void noteBind(int rc);
+  void traceStatement(const char* operation, const std::string& sql) const;
+  int bindNamedArguments(sqlite3_stmt* pStmt, const LiteDictionary& arguments, bool engineCopies,
+                         bool isUpdate, std::optional<LiteError>* error);
+  void discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached);
+  void reportUpdateStep(int rc, const std::string& sql, std::optional<LiteError>* error);
+  int bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount, const CoreArguments& arguments,
+                          bool engineCopies);
+  // As bindValue, for an argument viewed where the caller keeps it.
+  void bindArgument(const LiteArgument& argument, int idx, sqlite3_stmt* pStmt, bool engineCopies);
   // As bindObjectToColumnInStatement; with engineCopies false, text and bytes held by
   // the value are bound without a copy, so the value must outlive the statement's step.
   void bindValue(const LiteValue& obj, int idx, sqlite3_stmt* pStmt, bool engineCopies);
@@ -433,4 +461,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::optional<std::string> _databasePath;
   // Shared with the statements prepared on the current engine handle.
   std::shared_ptr<LiteEngineHandleState> _engineHandleState;
+  // Whether a bind since bindArguments began was refused as on a statement not reset.
+  bool _bindRefused = false;
+  // Whether sharedSelfForResultSet has found a shared_ptr owning the connection.
+  bool _ownedByShared = false;
 };

@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteInternal.h"
@@ -11,24 +13,114 @@
 
 using litedb_internal::format;
 
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kRecycleBlocks = false;  // let AddressSanitizer see every use after free
+#else
+constexpr bool kRecycleBlocks = true;
+#endif
+
+// A result set is made and dropped on every query. Its block (the object with its
+// reference counts) goes back to a short list of the thread that lets it go, and the
+// next result set made on that thread takes it from there, rather than both going
+// through the heap. Blocks may move between threads with their result sets; each
+// thread frees what its list still holds when it ends.
+class RecycledBlocks {
+ public:
+  RecycledBlocks() = default;
+  ~RecycledBlocks() {
+    while (_head) ::operator delete(std::exchange(_head, _head->next));
+    _count = 0;
+    // A result set dropped later by another object's destructor on this thread, after
+    // this list is gone, is freed directly (see give).
+    _gone = true;
+  }
+  RecycledBlocks(const RecycledBlocks&) = delete;
+  RecycledBlocks& operator=(const RecycledBlocks&) = delete;
+
+  void* take() {
+    if (!_head) return nullptr;
+    --_count;
+    return std::exchange(_head, _head->next);
+  }
+  bool give(void* block) {
+    if (!kRecycleBlocks || _gone || _count == kKeep) return false;
+    _head = ::new (block) Block{_head};
+    ++_count;
+    return true;
+  }
+
+ private:
+  struct Block {
+    Block* next;
+  };
+  static constexpr int kKeep = 8;
+  Block* _head = nullptr;
+  int _count = 0;
+  bool _gone = false;
+};
+
+// Allocates single objects from the calling thread's RecycledBlocks. It is only ever
+// rebound to the one block type of allocate_shared<LiteResultSet>, so every block on a
+// list has the same size.
+template <class T>
+struct RecyclingAllocator {
+  using value_type = T;
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+
+  RecyclingAllocator() = default;
+  template <class U>
+  RecyclingAllocator(const RecyclingAllocator<U>&) {}
+
+  T* allocate(std::size_t n) {
+    if (n == 1) {
+      if (void* block = blocks().take()) return static_cast<T*>(block);
+    }
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) {
+    if (n == 1 && blocks().give(p)) return;
+    ::operator delete(p);
+  }
+
+  static RecycledBlocks& blocks() {
+    thread_local RecycledBlocks list;
+    return list;
+  }
+
+  template <class U>
+  bool operator==(const RecyclingAllocator<U>&) const {
+    return true;
+  }
+};
+
+}  // namespace
+
 std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentDatabase(
     std::shared_ptr<LiteStatement> statement, std::shared_ptr<LiteDatabase> parentDB) {
-  auto rs = std::make_shared<LiteResultSet>();
-  rs->setStatement(std::move(statement));
-  rs->setParentDB(std::move(parentDB));
-  if (rs->_statement) rs->_statement->setInUse(true);
-  return rs;
+  return resultSetForQuery(std::move(statement), std::move(parentDB), nullptr);
 }
 
+std::shared_ptr<LiteResultSet> LiteResultSet::resultSetForQuery(
+    std::shared_ptr<LiteStatement>&& statement, std::shared_ptr<LiteDatabase>&& parentDB,
+    std::shared_ptr<const std::string>&& query) {
+  if (statement) statement->setInUse(true);
+  return std::allocate_shared<LiteResultSet>(RecyclingAllocator<LiteResultSet>(), ForQuery{},
+                                             std::move(statement), std::move(parentDB),
+                                             std::move(query));
+}
+
+LiteResultSet::LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
+                             std::shared_ptr<LiteDatabase>&& parentDB,
+                             std::shared_ptr<const std::string>&& query)
+    : _parentDB(std::move(parentDB)), _query(std::move(query)), _statement(std::move(statement)) {}
+
 LiteResultSet::~LiteResultSet() {
-  close();
-  _query.reset();
-  _columnNameToIndexMap.reset();
+  if (_statement || _parentDB) close();
 }
 
 // --- Stepping ----------------------------------------------------------------------
-
-bool LiteResultSet::next() { return nextWithError(nullptr); }
 
 bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
   sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
@@ -39,7 +131,11 @@ bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
     close();
     return false;
   }
+  failStep(rc, error);
+  return false;
+}
 
+[[gnu::cold]] void LiteResultSet::failStep(int rc, std::optional<LiteError>* error) {
   sqlite3* handle = _parentDB ? _parentDB->sqliteHandle() : nullptr;
   // sqlite3_errmsg of no handle says "out of memory"; name the code instead.
   const std::string engineMessage = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
@@ -62,7 +158,6 @@ bool LiteResultSet::nextWithError(std::optional<LiteError>* error) {
     *error = parentError ? *parentError : LiteError{"LiteDatabase", rc, engineMessage};
   }
   close();
-  return false;
 }
 
 bool LiteResultSet::hasAnotherRow() const {
@@ -91,8 +186,8 @@ int LiteResultSet::columnCount() const {
 }
 
 const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
-  if (!_columnNameToIndexMap) {
-    _columnNameToIndexMap.emplace();
+  if (!_columnNames) {
+    _columnNames = std::make_unique<ColumnNames>();
     sqlite3_stmt* pStmt = _statement ? _statement->statement() : nullptr;
     const int columnCount = pStmt ? sqlite3_column_count(pStmt) : 0;
     for (int columnIdx = 0; columnIdx < columnCount; ++columnIdx) {
@@ -100,12 +195,12 @@ const std::map<std::string, int>& LiteResultSet::columnNameToIndexMap() {
       if (!name) continue;
       // Later columns win, so a duplicated name means its last column.
       std::string lowerName = litedb_internal::lowercase(name);
-      (*_columnNameToIndexMap)[lowerName] = columnIdx;
-      _lowercaseColumnNames.resize(static_cast<std::size_t>(columnIdx) + 1);
-      _lowercaseColumnNames[static_cast<std::size_t>(columnIdx)] = std::move(lowerName);
+      _columnNames->indexByName[lowerName] = columnIdx;
+      _columnNames->lowercaseNames.resize(static_cast<std::size_t>(columnIdx) + 1);
+      _columnNames->lowercaseNames[static_cast<std::size_t>(columnIdx)] = std::move(lowerName);
     }
   }
-  return *_columnNameToIndexMap;
+  return _columnNames->indexByName;
 }
 
 namespace {
@@ -134,15 +229,16 @@ bool isASCIILowercaseOf(const std::string& lowerKey, const std::string& name) {
 int LiteResultSet::columnIndexForName(const std::string& columnName) {
   // A closed result set has no columns, whatever the map remembers.
   if (_statement && _statement->statement()) {
-    if (!_columnNameToIndexMap) columnNameToIndexMap();
+    if (!_columnNames) columnNameToIndexMap();
+    const std::vector<std::string>& lowercaseNames = _columnNames->lowercaseNames;
     // Every by-name getter comes through here, once per column per row: for the usual
     // short ASCII names and few columns, compare in place (lengths first) rather than
     // build a lower-cased copy and search the map. Later columns win, as in the map.
     constexpr std::size_t kScanLimit = 16;
-    bool searchMap = _lowercaseColumnNames.size() > kScanLimit;
+    bool searchMap = lowercaseNames.size() > kScanLimit;
     if (!searchMap) {
-      for (std::size_t i = _lowercaseColumnNames.size(); i-- > 0;) {
-        const std::string& lowerName = _lowercaseColumnNames[i];
+      for (std::size_t i = lowercaseNames.size(); i-- > 0;) {
+        const std::string& lowerName = lowercaseNames[i];
         if (lowerName.size() != columnName.size()) continue;
         // Names are often asked for already in lower case; lower-casing leaves such a
         // name as it is, so an exact match is the map's answer too.
@@ -155,7 +251,7 @@ int LiteResultSet::columnIndexForName(const std::string& columnName) {
       searchMap = !isASCII(columnName);
     }
     if (searchMap) {
-      const std::map<std::string, int>& map = *_columnNameToIndexMap;
+      const std::map<std::string, int>& map = _columnNames->indexByName;
       const auto found = map.find(litedb_internal::lowercase(columnName));
       if (found != map.end()) return found->second;
     }

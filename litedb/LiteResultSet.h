@@ -41,12 +41,21 @@ class LiteResultSet {
   static std::shared_ptr<LiteResultSet> resultSetWithStatementUsingParentDatabase(
       std::shared_ptr<LiteStatement> statement, std::shared_ptr<LiteDatabase> parentDB);
   LiteResultSet() = default;
+  // What resultSetForQuery makes: only the result set itself can make the tag.
+  class ForQuery {
+    friend class LiteResultSet;
+    ForQuery() = default;
+  };
+  LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
+                std::shared_ptr<LiteDatabase>&& parentDB,
+                std::shared_ptr<const std::string>&& query);
   ~LiteResultSet();
   LiteResultSet(const LiteResultSet&) = delete;
   LiteResultSet& operator=(const LiteResultSet&) = delete;
 
   // --- Stepping ---------------------------------------------------------------------
-  bool next();  // true when a row is current; false closes the result set
+  // True when a row is current; false closes the result set.
+  bool next() { return nextWithError(nullptr); }
   bool nextWithError(std::optional<LiteError>* error);
   bool hasAnotherRow() const;
   void close();  // closing twice is harmless
@@ -121,15 +130,29 @@ class LiteResultSet {
   void kvcMagic(LiteKeyValueCoding& object) const;
 
  private:
+  friend class LiteDatabase;
+  // resultSetWithStatementUsingParentDatabase with the query text too, taking over the
+  // references it is given.
+  static std::shared_ptr<LiteResultSet> resultSetForQuery(
+      std::shared_ptr<LiteStatement>&& statement, std::shared_ptr<LiteDatabase>&& parentDB,
+      std::shared_ptr<const std::string>&& query);
+
+  // A step that gave neither a row nor the end: logged, handed over, and closes.
+  void failStep(int rc, std::optional<LiteError>* error);
+
   // The engine statement when a row is current, else nullptr.
   sqlite3_stmt* rowStatement(int columnIdx) const;
 
   sqlite3_stmt* statementWithCurrentRow() const;
-  std::optional<std::map<std::string, int>> _columnNameToIndexMap;
-  // The same lower-cased names by index, for lookups without building a lower-cased copy.
-  std::vector<std::string> _lowercaseColumnNames;
+  // The columns' names, built on the first lookup by name (most result sets are read
+  // by index only): lower-cased name to index, and the same lower-cased names by index,
+  // for lookups without building a lower-cased copy.
+  struct ColumnNames {
+    std::map<std::string, int> indexByName;
+    std::vector<std::string> lowercaseNames;
+  };
+  std::unique_ptr<ColumnNames> _columnNames;
   std::shared_ptr<LiteDatabase> _parentDB;
-  friend class LiteDatabase;  // shares its statement's query text with it
 
   // Shared with the statement when it holds the same text, so no copy per query.
   std::shared_ptr<const std::string> _query;

@@ -9,26 +9,11 @@ LiteStatement::~LiteStatement() { close(); }
 void LiteStatement::setStatement(sqlite3_stmt* statement) {
   _statement = statement;
   _engineHandleState.reset();
-  _isReset = false;
 }
 
 void LiteStatement::reset() {
-  if (sqlite3_stmt* stmt = statement()) {
-    sqlite3_reset(stmt);
-    noteReset();
-  }
+  if (sqlite3_stmt* stmt = statement()) sqlite3_reset(stmt);
   _inUse = false;
-}
-
-void LiteStatement::noteReset() {
-  sqlite3_stmt* stmt = statement();
-  _isReset = stmt != nullptr;
-  _runsAtReset = stmt ? sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_RUN, 0) : 0;
-}
-
-bool LiteStatement::isKnownReset() const {
-  sqlite3_stmt* stmt = statement();
-  return _isReset && stmt && sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_RUN, 0) == _runsAtReset;
 }
 
 void LiteStatement::close() {
@@ -37,7 +22,6 @@ void LiteStatement::close() {
   _statement = nullptr;
   _engineHandleState.reset();
   _inUse = false;
-  _isReset = false;
 }
 
 std::string LiteStatement::description() const {

@@ -51,11 +51,7 @@ class LiteStatement {
   void setUseCount(std::int64_t useCount) { _useCount = useCount; }
 
   bool inUse() const { return _inUse; }
-  // Whoever takes a statement into use steps it, so it must be reset before reuse.
-  void setInUse(bool inUse) {
-    _inUse = inUse;
-    if (inUse) _isReset = false;
-  }
+  void setInUse(bool inUse) { _inUse = inUse; }
 
   // Resets the engine statement, if any; always clears inUse.
   void reset();
@@ -80,13 +76,5 @@ class LiteStatement {
   std::shared_ptr<const std::string> _query;
   std::int64_t _useCount = 0;
   bool _inUse = false;
-  // Whether the engine statement is known to be at its start: reset by litedb, not
-  // taken into use since, and not run since (the engine counts runs as they begin, so
-  // stepping through the raw handle shows). The cores then skip resetting it again,
-  // a locked engine call on every reuse.
-  bool isKnownReset() const;
-  void noteReset();
-  bool _isReset = false;
-  int _runsAtReset = 0;
   std::shared_ptr<const LiteEngineHandleState> _engineHandleState;
 };

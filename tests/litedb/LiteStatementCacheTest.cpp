@@ -117,6 +117,30 @@ TEST_F(StatementCacheTest, AnIdleStatementSteppedThroughItsHandleIsResetBeforeRe
   log.take();
 }
 
+TEST_F(StatementCacheTest, AnIdleStatementWithoutParametersSteppedThroughItsHandleStartsOver) {
+  // No argument to refuse: a run left going is reset on reuse, and one run to its end
+  // starts over when it is stepped again. Either way the rows come from the first one.
+  const std::string query = "select a from t order by a";
+  const std::string update = "update t set a = a + 10 where a > 100";
+  for (int steps : {1, 100}) {
+    SCOPED_TRACE(steps);
+    auto rs = db->executeQuery(query);
+    ASSERT_TRUE(rs && rs->next());
+    rs->close();
+    sqlite3_stmt* handle = cached(query).front()->statement();
+    for (int i = 0; i < steps && sqlite3_step(handle) == SQLITE_ROW; ++i) {
+    }
+    rs = db->executeQuery(query);
+    std::vector<int> rows;
+    while (rs && rs->next()) rows.push_back(rs->intForColumnIndex(0));
+    EXPECT_THAT(rows, ElementsAre(1, 2, 3));
+  }
+  ASSERT_TRUE(db->executeUpdate(update));
+  ASSERT_EQ(sqlite3_step(cached(update).front()->statement()), SQLITE_DONE);
+  EXPECT_TRUE(db->executeUpdate(update));
+  EXPECT_THAT(log.take(), IsEmpty());
+}
+
 TEST_F(StatementCacheTest, AReusedUpdateStoresEachCallsOwnTextAndBytes) {
   // Every call's values are gone once it returns, and the next call reuses the
   // statement: each row must hold what its own call gave, nothing left from before.
