@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "ClickTiming.h"
 #include "platform/AudioDevice.h"
 #include "platform/AudioPlayer.h"
 
@@ -61,14 +62,6 @@ void SDLCALL watchOutput(int /*channel*/, void* stream, int length, void* /*unus
   }
 }
 
-double percentile(std::vector<double> values, double fraction) {
-  std::sort(values.begin(), values.end());
-  const double rank = fraction * static_cast<double>(values.size() - 1);
-  const auto low = static_cast<std::size_t>(rank);
-  const std::size_t high = std::min(low + 1, values.size() - 1);
-  return values[low] + (values[high] - values[low]) * (rank - static_cast<double>(low));
-}
-
 void ClickToFirstSound(benchmark::State& state, const char* name) {
   const std::string path = clip(name);
   std::vector<double> latencies;
@@ -89,9 +82,7 @@ void ClickToFirstSound(benchmark::State& state, const char* name) {
       state.SkipWithError(("cannot open the clip: " + error).c_str());
       return;
     }
-    player->setVolume(0.85f);
-    player->prepareToPlay();
-    if (!player->play()) {
+    if (!playAsClicked(*player)) {
       state.SkipWithError("play() failed");
       return;
     }

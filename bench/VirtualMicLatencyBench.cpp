@@ -23,6 +23,7 @@
 
 #include "SoundServerSession.h"
 #include "SourceRecorder.h"
+#include "ClickTiming.h"
 #include "platform/AudioDevice.h"
 #include "platform/AudioPlayer.h"
 #include "platform/VirtualMicrophone.h"
@@ -32,14 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTrials = 30;
-
-double percentile(std::vector<double> values, double fraction) {
-  std::sort(values.begin(), values.end());
-  const double rank = fraction * static_cast<double>(values.size() - 1);
-  const auto low = static_cast<std::size_t>(rank);
-  const std::size_t high = std::min(low + 1, values.size() - 1);
-  return values[low] + (values[high] - values[low]) * (rank - static_cast<double>(low));
-}
 
 void ClickToVirtualMic(benchmark::State& state, SoundServerKind kind) {
   SoundServerSession server;
@@ -85,9 +78,7 @@ void ClickToVirtualMic(benchmark::State& state, SoundServerKind kind) {
       state.SkipWithError(("cannot open the clip: " + why).c_str());
       break;
     }
-    player->setVolume(0.85f);
-    player->prepareToPlay();
-    if (!player->play()) {
+    if (!playAsClicked(*player)) {
       state.SkipWithError("play() failed");
       break;
     }

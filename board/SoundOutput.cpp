@@ -55,7 +55,7 @@ void SoundOutput::initSoundOutput() {
     std::string why;
     if (!switchVirtualMicOn(&why)) refuseVirtualMic(why);
   } else if (!chosenOutput().empty()) {
-    playOnChosenOutput();
+    playOn(chosenOutput());
   }
   showFallback();
 }
@@ -80,7 +80,7 @@ void SoundOutput::cmbOutputDevice_Change(QComboBox* sender) {
       consolePrint("监听无法切换到所选输出设备：" + why);
     }
   } else {
-    playOnChosenOutput();
+    playOn(chosenOutput());
   }
   refreshOutputDevices();
   showFallback();
@@ -104,26 +104,23 @@ void SoundOutput::chkMonitor_Click(QCheckBox* sender) {
   if (!microphone.isOn()) return;
   std::string why;
   if (!microphone.setMonitor(chosenOutput(), sender->isChecked(), &why)) {
-    const std::string line = "监听无法开启：" + why;
-    consolePrint(line);
-    setMark(micMark, QStringLiteral("（%1）").arg(qs(line)));
+    say(micMark, "监听无法开启：" + why);
   }
 }
 
 bool SoundOutput::switchVirtualMicOn(std::string* why) {
   if (microphone.isOn()) return true;
   if (!microphone.switchOn(chosenOutput(), chkMonitor->isChecked(), why)) return false;
-  board.btnStopPlay_Click(nullptr);
   // On PipeWire its own driver hands each buffer to the graph as it is mixed: half the
   // delay of going through its PulseAudio protocol.
-  AudioDevice::useOutput(VirtualMicrophone::kSinkDescription, VirtualMicrophone::kRate,
-                         microphone.isOnPipeWire() ? "pipewire" : "");
+  playOn(VirtualMicrophone::kSinkDescription, VirtualMicrophone::kRate,
+         microphone.isOnPipeWire() ? "pipewire" : "");
   if (!AudioDevice::isOpen() || !AudioDevice::outputFallback().empty()) {
     // An audio driver other than the sound server's cannot reach the new sink.
     *why = "the audio driver cannot play into \"" +
            std::string(VirtualMicrophone::kSinkDescription) + "\"";
     if (!AudioDevice::lastError().empty()) *why += " (" + AudioDevice::lastError() + ")";
-    AudioDevice::useOutput(chosenOutput());
+    playOn(chosenOutput());
     microphone.switchOff();
     return false;
   }
@@ -134,28 +131,29 @@ bool SoundOutput::switchVirtualMicOn(std::string* why) {
 void SoundOutput::switchVirtualMicOff() {
   if (!microphone.isOn()) return;
   // Off the sink before it goes, so that nothing plays into a vanishing device.
-  board.btnStopPlay_Click(nullptr);
-  AudioDevice::useOutput(chosenOutput());
+  playOn(chosenOutput());
   microphone.switchOff();
   refreshOutputDevices();
 }
 
-void SoundOutput::playOnChosenOutput() {
-  const std::string name = chosenOutput();
-  if (name == AudioDevice::outputDeviceName() && AudioDevice::outputFallback().empty() &&
-      AudioDevice::isOpen()) {
+void SoundOutput::playOn(const std::string& name, int frequency, const std::string& driver) {
+  if (AudioDevice::isOnOutput(name, frequency, driver)) {
     return;  // already there: the sound that plays goes on
   }
+  // The sound that plays stops cleanly rather than being cut off by the reopening.
   board.btnStopPlay_Click(nullptr);
-  AudioDevice::useOutput(name);
+  AudioDevice::useOutput(name, frequency, driver);
+}
+
+void SoundOutput::say(QString& which, const std::string& line) {
+  consolePrint(line);
+  setMark(which, QStringLiteral("（%1）").arg(qs(line)));
 }
 
 void SoundOutput::refuseVirtualMic(const std::string& why) {
   QSignalBlocker blocker(chkVirtualMic);
   chkVirtualMic->setChecked(false);
-  const std::string line = "虚拟麦克风无法开启：" + why;
-  consolePrint(line);
-  setMark(micMark, QStringLiteral("（%1）").arg(qs(line)));
+  say(micMark, "虚拟麦克风无法开启：" + why);
 }
 
 void SoundOutput::audioDeviceDidChange() { showFallback(); }

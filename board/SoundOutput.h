@@ -61,7 +61,11 @@ class SoundOutput : public QObject {
 
  private:
   bool switchVirtualMicOn(std::string* why);
-  void playOnChosenOutput();
+  // Moves the board's sound to that output (see AudioDevice::useOutput), stopping the
+  // sound that plays, unless it plays there already.
+  void playOn(const std::string& name, int frequency = 0, const std::string& driver = "");
+  // Prints the line and marks the title with it.
+  void say(QString& which, const std::string& line);
   void showFallback();
   void refuseVirtualMic(const std::string& why);
   void setMark(QString& which, const QString& text);

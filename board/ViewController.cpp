@@ -492,7 +492,6 @@ void ViewController::audioDeviceDidChange() {
 }
 
 void ViewController::showAudioDeviceState() {
-  if (boardTitle.isEmpty()) return;  // still being built
   QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
   if (output) title += output->titleMark();
   setWindowTitle(title);

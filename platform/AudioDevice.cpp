@@ -228,11 +228,10 @@ bool AudioDevice::startAudio(bool restartAudio, std::string* why) {
 
 bool AudioDevice::useOutput(const std::string& deviceName, int frequency,
                             const std::string& driver, std::string* error) {
-  DeviceState& state = deviceState();
-  if (state.open && state.fallback.empty() && state.outputName == deviceName &&
-      state.outputFrequency == frequency && state.outputDriver == driver) {
+  if (isOnOutput(deviceName, frequency, driver)) {
     return true;  // already there: the sound that plays goes on
   }
+  DeviceState& state = deviceState();
   state.outputName = deviceName;
   state.outputFrequency = frequency;
   state.outputDriver = driver;
@@ -247,6 +246,13 @@ bool AudioDevice::useOutput(const std::string& deviceName, int frequency,
     postDidChange();  // a successful open has posted already
   }
   return opened;
+}
+
+bool AudioDevice::isOnOutput(const std::string& deviceName, int frequency,
+                             const std::string& driver) {
+  const DeviceState& state = deviceState();
+  return state.open && state.fallback.empty() && state.outputName == deviceName &&
+         state.outputFrequency == frequency && state.outputDriver == driver;
 }
 
 std::string AudioDevice::outputDeviceName() { return deviceState().outputName; }

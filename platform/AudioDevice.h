@@ -51,6 +51,10 @@ class AudioDevice {
   static bool useOutput(const std::string& deviceName, int frequency = 0,
                         const std::string& driver = std::string(),
                         std::string* error = nullptr);
+  // Whether the device is open on exactly that output, rate and driver (as useOutput()
+  // with them would leave it), so that asking for it again changes nothing.
+  static bool isOnOutput(const std::string& deviceName, int frequency = 0,
+                         const std::string& driver = std::string());
   // The output asked for with useOutput(), "" for the default.
   static std::string outputDeviceName();
   // Why the device plays on the default output rather than the one asked for; "" when

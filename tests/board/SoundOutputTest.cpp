@@ -150,11 +150,16 @@ class SoundOutputTest : public QObject {
         return {};
       }
     }
-    const size_t first = recorder->sampleCount();
     QTest::qWait(100);
+    return recordClick(*recorder);
+  }
+
+  // What `recorder` hears while button 1's sound plays.
+  std::vector<float> recordClick(const SourceRecorder& recorder) {
+    const size_t first = recorder.sampleCount();
     button(1)->click();
     QTest::qWait(1300);
-    return recorder->samplesFrom(first);
+    return recorder.samplesFrom(first);
   }
 
   // A null sink new on PulseAudio renders its first two seconds ahead (until a client
@@ -442,10 +447,7 @@ class SoundOutputTest : public QObject {
     QTRY_VERIFY(!board->windowTitle().contains(line));
     QCOMPARE(outputBox()->currentText(), QStringLiteral("USB Headset"));
     letANewSinkSettle();
-    const size_t first = headset.sampleCount();
-    button(1)->click();
-    QTest::qWait(1300);
-    QVERIFY(isLoud(headset.samplesFrom(first)));
+    QVERIFY(isLoud(recordClick(headset)));
     headset.stop();
     board.reset();
     unloadModulesWith(server, "sink_name=usb_headset");
