@@ -12,6 +12,7 @@
 
 #include "litedb/LiteInternal.h"
 #include "litedb/LiteLog.h"
+#include "litedb/LiteResultSetAllocation.h"
 
 using litedb_internal::format;
 
@@ -247,20 +248,21 @@ int LiteDatabase::changes() {
 // --- Result-set bookkeeping --------------------------------------------------------
 
 void LiteDatabase::closeOpenResultSets() {
-  const std::vector<LiteResultSet*> openSetCopy = _openResultSets;
-  for (LiteResultSet* rs : openSetCopy) {
+  // Closing one result set can drop the last reference to another (through a row
+  // callback's captures, say): close the newest until none is left rather than walk
+  // links that may go away.
+  while (LiteResultSet* rs = _newestOpenResultSet) {
     rs->setParentDB(nullptr);
     rs->close();
     resultSetDidClose(rs);
   }
 }
 
-void LiteDatabase::resultSetDidClose(LiteResultSet* resultSet) {
-  // The newest result set is usually the one closing: search from the back.
-  const auto found = std::find(_openResultSets.rbegin(), _openResultSets.rend(), resultSet);
-  if (found == _openResultSets.rend()) return;
-  *found = _openResultSets.back();
-  _openResultSets.pop_back();
+void LiteDatabase::registerOpenResultSet(LiteResultSet* resultSet) {
+  resultSet->_openIn = this;
+  resultSet->_olderOpen = _newestOpenResultSet;
+  if (_newestOpenResultSet) _newestOpenResultSet->_newerOpen = resultSet;
+  _newestOpenResultSet = resultSet;
 }
 
 // --- Guards ------------------------------------------------------------------------
@@ -291,6 +293,13 @@ void LiteDatabase::setShouldCacheStatements(bool value) {
 void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedStatements) {
   _lastCacheEntry = nullptr;
   _cachedStatements = std::move(cachedStatements);
+  if (!_cachedStatements) return;
+  // Statements handed in may carry a mark from an entry that no longer exists.
+  for (auto& entry : *_cachedStatements) {
+    for (const std::shared_ptr<LiteStatement>& statement : entry.second) {
+      statement->_cachedUnder = statement->query() == entry.first ? &entry : nullptr;
+    }
+  }
 }
 
 std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
@@ -298,7 +307,8 @@ std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::
   return statement ? *statement : nullptr;
 }
 
-const std::shared_ptr<LiteStatement>* LiteDatabase::idleCachedStatement(const std::string& query) {
+[[gnu::always_inline]] inline const std::shared_ptr<LiteStatement>*
+LiteDatabase::idleCachedStatement(const std::string& query) {
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
     entry = cacheEntryForQuery(query);
@@ -327,25 +337,31 @@ void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatemen
   }
   if (!_cachedStatements) _cachedStatements.emplace();
   statement->setQuery(*query);
-  std::vector<std::shared_ptr<LiteStatement>>& statements = (*_cachedStatements)[*query];
+  LiteStatementCache::value_type& entry = *_cachedStatements->try_emplace(*query).first;
+  std::vector<std::shared_ptr<LiteStatement>>& statements = entry.second;
   if (std::find(statements.begin(), statements.end(), statement) == statements.end()) {
     statements.push_back(statement);
   }
+  statement->_cachedUnder = &entry;
 }
 
 void LiteDatabase::clearCachedStatements() {
   if (!_cachedStatements) return;
   for (auto& [query, statements] : *_cachedStatements) {
     const std::vector<std::shared_ptr<LiteStatement>> snapshot = statements;
-    for (const std::shared_ptr<LiteStatement>& statement : snapshot) statement->close();
+    for (const std::shared_ptr<LiteStatement>& statement : snapshot) {
+      statement->close();
+      statement->_cachedUnder = nullptr;
+    }
   }
   _lastCacheEntry = nullptr;
   _cachedStatements->clear();
 }
 
-void LiteDatabase::forgetCachedStatement(const LiteStatement* statement) {
+void LiteDatabase::forgetCachedStatement(LiteStatement* statement) {
   if (!_cachedStatements) return;
   _lastCacheEntry = nullptr;
+  statement->_cachedUnder = nullptr;
   for (auto it = _cachedStatements->begin(); it != _cachedStatements->end();) {
     auto& statements = it->second;
     statements.erase(std::remove_if(statements.begin(), statements.end(),
@@ -585,7 +601,7 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
   sqlite3_stmt* pStmt = statementForQuery(sql, &cached);
   if (!pStmt) return nullptr;
 
-  const int queryCount = sqlite3_bind_parameter_count(pStmt);
+  const int queryCount = cached ? (*cached)->_parameterCount : sqlite3_bind_parameter_count(pStmt);
   const int idx =
       bindArguments(pStmt, queryCount, cached ? cached->get() : nullptr, arguments, false, nullptr);
   if (idx != queryCount) {
@@ -594,22 +610,26 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
     return nullptr;
   }
 
-  std::shared_ptr<LiteStatement> statement;
-  if (cached) {
-    statement = *cached;
-  } else {
-    statement = std::make_shared<LiteStatement>();
-    statement->setStatement(pStmt);
-    statement->setEngineHandleState(_engineHandleState);
-    if (_shouldCacheStatements) setCachedStatementForQuery(statement, sql);
+  std::shared_ptr<LiteStatement> prepared;
+  if (!cached) {
+    prepared = std::make_shared<LiteStatement>();
+    prepared->setStatement(pStmt);
+    prepared->setEngineHandleState(_engineHandleState);
+    if (_shouldCacheStatements) setCachedStatementForQuery(prepared, sql);
   }
+  const std::shared_ptr<LiteStatement>& statement = cached ? *cached : prepared;
   statement->setUseCount(statement->useCount() + 1);
-  // The result set shares the statement's text when it is the same, so no copy.
-  std::shared_ptr<const std::string> query = statement->_query;
-  if (!query || *query != sql) query = std::make_shared<const std::string>(sql);
-  std::shared_ptr<LiteResultSet> rs = LiteResultSet::resultSetForQuery(
-      std::move(statement), sharedSelfForResultSet(), std::move(query));
-  _openResultSets.push_back(rs.get());
+  // The result set shares the statement's text when it is the same, so no copy; one
+  // found under the cache entry its text was set from needs no comparing.
+  const std::shared_ptr<const std::string>* query = &statement->_query;
+  std::shared_ptr<const std::string> ownQuery;
+  if (!(cached && statement->_cachedUnder == _lastCacheEntry) && (!*query || **query != sql)) {
+    ownQuery = std::make_shared<const std::string>(sql);
+    query = &ownQuery;
+  }
+  std::shared_ptr<LiteResultSet> rs =
+      LiteResultSet::resultSetForQuery(statement, sharedSelfForResultSet(), *query);
+  registerOpenResultSet(rs.get());
   return rs;
 }
 
@@ -660,7 +680,8 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   // The cache keeps it alive: nothing below removes it before it is used for the last time.
   LiteStatement* cachedStmt = cached ? cached->get() : nullptr;
 
-  const int queryCount = sqlite3_bind_parameter_count(pStmt);
+  const int queryCount =
+      cachedStmt ? cachedStmt->_parameterCount : sqlite3_bind_parameter_count(pStmt);
   const int idx = bindArguments(pStmt, queryCount, cachedStmt, arguments, true, error);
   if (idx != queryCount) {
     const std::string message = format(

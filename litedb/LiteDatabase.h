@@ -129,9 +129,19 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   int changes();
 
   // --- Result-set bookkeeping ------------------------------------------------------
-  bool hasOpenResultSets() const { return !_openResultSets.empty(); }
+  bool hasOpenResultSets() const { return _newestOpenResultSet != nullptr; }
   void closeOpenResultSets();
-  void resultSetDidClose(LiteResultSet* resultSet);
+  // Forgets a result set this connection's queries made; any other is ignored.
+  void resultSetDidClose(LiteResultSet* resultSet) {
+    if (!resultSet || resultSet->_openIn != this) return;
+    LiteResultSet* older = resultSet->_olderOpen;
+    LiteResultSet* newer = resultSet->_newerOpen;
+    (newer ? newer->_olderOpen : _newestOpenResultSet) = older;
+    if (older) older->_newerOpen = newer;
+    resultSet->_openIn = nullptr;
+    resultSet->_olderOpen = nullptr;
+    resultSet->_newerOpen = nullptr;
+  }
 
   // --- Guards ----------------------------------------------------------------------
   bool databaseExists();  // logs "The LiteDatabase %@ is not open." when not
@@ -398,7 +408,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   std::shared_ptr<LiteDatabase> firstSharedSelf();
   void logPrepareFailure(const std::string& sql);
-  void forgetCachedStatement(const LiteStatement* statement);
+  void forgetCachedStatement(LiteStatement* statement);
   // The idle cached statement for the text: the cache's own pointer, valid until
   // entries are removed; nullptr when there is none.
   const std::shared_ptr<LiteStatement>* idleCachedStatement(const std::string& query);
@@ -420,6 +430,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   bool executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
                          const CoreArguments& arguments);
   bool mayExecute();
+  // Lists a result set of a query among the open ones, newest first.
+  void registerOpenResultSet(LiteResultSet* resultSet);
   int bindArguments(sqlite3_stmt* pStmt, int queryCount, LiteStatement* cached,
                     const CoreArguments& arguments, bool isUpdate, std::optional<LiteError>* error);
   // Notes a bind the engine refused because the statement was not reset.
@@ -440,9 +452,10 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   sqlite3* _db = nullptr;
   bool _isExecutingStatement = false;
   double _startBusyRetryTime = 0;
-  // Observers; each removes itself on close. A vector, not a set: registering a result
-  // set on every query then costs no allocation.
-  std::vector<LiteResultSet*> _openResultSets;
+  // The open result sets of this connection's queries, newest first, linked through
+  // the result sets themselves (a query then registers its result set without touching
+  // the heap); each removes itself on close.
+  LiteResultSet* _newestOpenResultSet = nullptr;
   bool _shouldCacheStatements = false;
   bool _traceExecution = false;
   bool _checkedOut = false;

@@ -46,9 +46,9 @@ class LiteResultSet {
     friend class LiteResultSet;
     ForQuery() = default;
   };
-  LiteResultSet(ForQuery, std::shared_ptr<LiteStatement>&& statement,
+  LiteResultSet(ForQuery, const std::shared_ptr<LiteStatement>& statement,
                 std::shared_ptr<LiteDatabase>&& parentDB,
-                std::shared_ptr<const std::string>&& query);
+                const std::shared_ptr<const std::string>& query);
   ~LiteResultSet();
   LiteResultSet(const LiteResultSet&) = delete;
   LiteResultSet& operator=(const LiteResultSet&) = delete;
@@ -131,11 +131,11 @@ class LiteResultSet {
 
  private:
   friend class LiteDatabase;
-  // resultSetWithStatementUsingParentDatabase with the query text too, taking over the
-  // references it is given.
+  // resultSetWithStatementUsingParentDatabase with the query text too; the statement and
+  // the text are shared straight into the new result set.
   static std::shared_ptr<LiteResultSet> resultSetForQuery(
-      std::shared_ptr<LiteStatement>&& statement, std::shared_ptr<LiteDatabase>&& parentDB,
-      std::shared_ptr<const std::string>&& query);
+      const std::shared_ptr<LiteStatement>& statement, std::shared_ptr<LiteDatabase>&& parentDB,
+      const std::shared_ptr<const std::string>& query);
 
   // A step that gave neither a row nor the end: logged, handed over, and closes.
   void failStep(int rc, std::optional<LiteError>* error);
@@ -157,4 +157,10 @@ class LiteResultSet {
   // Shared with the statement when it holds the same text, so no copy per query.
   std::shared_ptr<const std::string> _query;
   std::shared_ptr<LiteStatement> _statement;
+
+  // Set while the connection that made us lists us among its open result sets (see
+  // LiteDatabase::registerOpenResultSet); that connection unlists us before it goes.
+  LiteDatabase* _openIn = nullptr;
+  LiteResultSet* _olderOpen = nullptr;
+  LiteResultSet* _newerOpen = nullptr;
 };

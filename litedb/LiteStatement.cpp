@@ -8,7 +8,8 @@ LiteStatement::~LiteStatement() { close(); }
 
 void LiteStatement::setStatement(sqlite3_stmt* statement) {
   _statement = statement;
-  _engineHandleState.reset();
+  _parameterCount = statement ? sqlite3_bind_parameter_count(statement) : 0;
+  forgetEngineHandleState();
 }
 
 void LiteStatement::reset() {
@@ -20,7 +21,7 @@ void LiteStatement::close() {
   // Finalising a statement the connection already finalised would free it twice.
   if (sqlite3_stmt* stmt = statement()) sqlite3_finalize(stmt);
   _statement = nullptr;
-  _engineHandleState.reset();
+  forgetEngineHandleState();
   _inUse = false;
 }
 

@@ -29,6 +29,11 @@ struct LiteEngineHandleState {
   bool closed = false;
 };
 
+namespace litedb_internal {
+// What a statement tied to no connection looks at: never closed.
+inline constexpr LiteEngineHandleState kNoEngineHandleState{};
+}  // namespace litedb_internal
+
 class LiteStatement {
  public:
   LiteStatement() = default;
@@ -45,6 +50,7 @@ class LiteStatement {
   const std::string& query() const { return _query ? *_query : litedb_internal::noText(); }
   void setQuery(std::string query) {
     _query = std::make_shared<const std::string>(std::move(query));
+    _cachedUnder = nullptr;
   }
 
   std::int64_t useCount() const { return _useCount; }
@@ -64,17 +70,31 @@ class LiteStatement {
   // Ties the statement to the connection it was prepared on (see the class comment).
   void setEngineHandleState(std::shared_ptr<const LiteEngineHandleState> state) {
     _engineHandleState = std::move(state);
+    _handleState =
+        _engineHandleState ? _engineHandleState.get() : &litedb_internal::kNoEngineHandleState;
   }
 
  private:
-  bool engineStatementGone() const { return _engineHandleState && _engineHandleState->closed; }
+  // Asked before every use of the engine statement: one load through a pointer that is
+  // never null.
+  bool engineStatementGone() const { return _handleState->closed; }
+  void forgetEngineHandleState() { setEngineHandleState(nullptr); }
 
   sqlite3_stmt* _statement = nullptr;
-  friend class LiteDatabase;  // hands the query text to result sets
+  friend class LiteDatabase;  // hands the query text to result sets, binds by the count
+  // The engine statement's parameter count, which stays the same when the engine
+  // prepares it again after a schema change: read once rather than on every run.
+  int _parameterCount = 0;
+  // The statement cache's entry whose text this statement's query was last set to,
+  // while it is in that entry (see LiteDatabase::setCachedStatementForQuery): a query
+  // found there shares the text without comparing it. Any other value means nothing.
+  const void* _cachedUnder = nullptr;
 
   // Shared with the result sets run from this statement, which then need no copy.
   std::shared_ptr<const std::string> _query;
   std::int64_t _useCount = 0;
   bool _inUse = false;
   std::shared_ptr<const LiteEngineHandleState> _engineHandleState;
+  // _engineHandleState's, or kNoEngineHandleState when there is none.
+  const LiteEngineHandleState* _handleState = &litedb_internal::kNoEngineHandleState;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "LiteTestSupport.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
@@ -289,6 +291,55 @@ TEST_F(ResultSetTest, DestroyingAnOpenResultSetRemovesItFromTheConnection) {
   EXPECT_EQ(sqlite3_next_stmt(db->sqliteHandle(), nullptr), nullptr);
   EXPECT_TRUE(db->close());
   EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+// Result sets close in any order: each leaves the connection's list without
+// disturbing the others, and the connection closes whichever are left.
+TEST_F(ResultSetTest, ResultSetsLeaveTheConnectionInAnyOrder) {
+  for (const std::vector<int>& closeFirst :
+       std::vector<std::vector<int>>{{}, {0}, {1}, {2}, {0, 2}, {2, 1}, {1, 0, 2}}) {
+    SCOPED_TRACE(::testing::PrintToString(closeFirst));
+    auto connection = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
+    ASSERT_TRUE(connection->open());
+    std::vector<std::shared_ptr<LiteResultSet>> sets;
+    for (int i = 0; i < 3; ++i) {
+      sets.push_back(connection->executeQuery("select ?", i));
+      ASSERT_TRUE(sets.back() && sets.back()->next());
+    }
+    for (int i : closeFirst) sets[static_cast<std::size_t>(i)]->close();
+    EXPECT_EQ(connection->hasOpenResultSets(), closeFirst.size() < 3);
+    for (int i = 0; i < 3; ++i) {
+      const bool closed = std::find(closeFirst.begin(), closeFirst.end(), i) != closeFirst.end();
+      EXPECT_EQ(sets[static_cast<std::size_t>(i)]->intForColumnIndex(0), closed ? 0 : i);
+    }
+    EXPECT_TRUE(connection->close());
+    EXPECT_FALSE(connection->hasOpenResultSets());
+    for (const auto& rs : sets) EXPECT_EQ(rs->statement(), nullptr);
+  }
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+// Handed to another connection, a result set still leaves the list of the one that
+// made it when it goes: that one's close must not reach a result set already freed.
+TEST_F(ResultSetTest, AResultSetGivenAnotherParentStillLeavesItsOwnConnection) {
+  auto other = LiteDatabase::databaseWithPath(dir.file("data.sqlite"));
+  ASSERT_TRUE(other->open());
+  auto rs = db->executeQuery("select 1");
+  ASSERT_TRUE(rs && rs->next());
+  rs->setParentDB(other);
+  EXPECT_FALSE(other->hasOpenResultSets());  // it was never that connection's query
+  rs.reset();
+  EXPECT_FALSE(db->hasOpenResultSets());
+  EXPECT_TRUE(db->close());
+  // And when dropped with no parent and no statement at all.
+  ASSERT_TRUE(db->open());
+  rs = db->executeQuery("select 1");
+  ASSERT_TRUE(rs && rs->next());
+  rs->setParentDB(nullptr);
+  rs->setStatement(nullptr);
+  rs.reset();
+  EXPECT_FALSE(db->hasOpenResultSets());
+  EXPECT_TRUE(db->close());
 }
 
 TEST_F(ResultSetTest, ClosingTheConnectionClosesItsResultSets) {

@@ -247,6 +247,48 @@ TEST_F(StatementCacheTest, AStatementClosedByItsHolderIsReplacedNotKeptBeside) {
   EXPECT_EQ(engineScalar(*db, "select count(*) from t where a = 4"), "4");
 }
 
+// A result set's query is the text it was run with, whatever text the statement it
+// reuses was last stored under or handed in with.
+TEST_F(StatementCacheTest, AResultSetReadsTheTextItWasRunWith) {
+  auto rs = db->executeQuery("select a from t");
+  ASSERT_TRUE(rs);
+  const std::shared_ptr<LiteStatement> statement = rs->statement();
+  rs->close();
+
+  // Stored under a second text too: its own text is now that one.
+  db->setCachedStatementForQuery(statement, "select a from t ");
+  EXPECT_EQ(statement->query(), "select a from t ");
+  for (const char* sql : {"select a from t", "select a from t "}) {
+    rs = db->executeQuery(sql);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->statement(), statement);
+    EXPECT_EQ(rs->query(), sql);
+    rs->close();
+  }
+
+  // A whole cache handed in, with the statement under a text that is not its own and
+  // a statement under its own text.
+  auto own = std::make_shared<LiteStatement>();
+  sqlite3_stmt* pStmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db->sqliteHandle(), "select 5", -1, &pStmt, nullptr), SQLITE_OK);
+  own->setStatement(pStmt);
+  own->setQuery("select 5");
+  db->setCachedStatements(
+      LiteStatementCache{{"select a from t where 1", {statement}}, {"select 5", {own}}});
+  rs = db->executeQuery("select a from t where 1");
+  ASSERT_TRUE(rs);
+  EXPECT_EQ(rs->statement(), statement);
+  EXPECT_EQ(rs->query(), "select a from t where 1");
+  rs->close();
+  rs = db->executeQuery("select 5");
+  ASSERT_TRUE(rs && rs->next());
+  EXPECT_EQ(rs->statement(), own);
+  EXPECT_EQ(rs->query(), "select 5");
+  EXPECT_EQ(rs->intForColumnIndex(0), 5);
+  rs->close();
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
 TEST_F(StatementCacheTest, StoringNeedsAText) {
   db->setLogsErrors(false);  // the message does not depend on it
   auto statement = std::make_shared<LiteStatement>();
