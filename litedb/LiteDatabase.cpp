@@ -568,8 +568,7 @@ constexpr bool kUpdateEngineCopies = false;
   if (queryCount == 0 && cached && sqlite3_stmt_busy(pStmt)) cached->reset();
   _bindRefused = false;
   int idx;
-  if (!arguments.dictionary && arguments.array.empty() && arguments.list.empty() &&
-      !_traceExecution) {
+  if (arguments.onlyBorrowed && !_traceExecution) {
     // The variadic forms' usual case, kept short: only borrowed arguments, nothing to log.
     idx = std::min(queryCount, static_cast<int>(arguments.borrowed.size()));
     for (int i = 0; i < idx; ++i) {

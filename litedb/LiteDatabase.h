@@ -177,7 +177,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   std::shared_ptr<LiteResultSet> executeQuery(const std::string& sql, Args&&... args) {
     // On the stack: a vector would cost an allocation on every call.
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeQueryCore(sql, CoreArguments{{}, nullptr, {}, list});
+    return executeQueryCore(sql, CoreArguments::borrowedOnly(list));
   }
 
   // --- Updates ---------------------------------------------------------------------
@@ -199,13 +199,13 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   template <class... Args>
   bool executeUpdate(const std::string& sql, Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, nullptr, CoreArguments{{}, nullptr, {}, list});
+    return executeUpdateCore(sql, nullptr, CoreArguments::borrowedOnly(list));
   }
   template <class... Args>
   bool executeUpdateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
                                          Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
-    return executeUpdateCore(sql, error, CoreArguments{{}, nullptr, {}, list});
+    return executeUpdateCore(sql, error, CoreArguments::borrowedOnly(list));
   }
   template <class... Args>
   bool updateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
@@ -424,6 +424,11 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
     const LiteDictionary* dictionary = nullptr;
     std::span<const LiteValue> list;
     std::span<const LiteArgument> borrowed;
+    // Nothing but borrowed arguments (the variadic forms): binding skips the rest.
+    bool onlyBorrowed = false;
+    static CoreArguments borrowedOnly(std::span<const LiteArgument> arguments) {
+      return {{}, nullptr, {}, arguments, true};
+    }
   };
   std::shared_ptr<LiteResultSet> executeQueryCore(const std::string& sql,
                                                   const CoreArguments& arguments);
