@@ -19,11 +19,6 @@ std::shared_ptr<LiteResultSet> LiteResultSet::resultSetWithStatementUsingParentD
   return resultSetForQuery(statement, std::move(parentDB), nullptr);
 }
 
-LiteResultSet::LiteResultSet(ForQuery, const std::shared_ptr<LiteStatement>& statement,
-                             std::shared_ptr<LiteDatabase>&& parentDB,
-                             const std::shared_ptr<const std::string>& query)
-    : _parentDB(std::move(parentDB)), _query(query), _statement(statement) {}
-
 LiteResultSet::~LiteResultSet() {
   if (_statement || _parentDB || _openIn) close();
 }

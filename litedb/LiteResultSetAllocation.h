@@ -1,6 +1,6 @@
-// How result sets are allocated: LiteResultSet::resultSetForQuery, defined here so
-// that the query core, which makes one on every query, builds it in place. Internal to
-// litedb.
+// How result sets are made: LiteResultSet::resultSetForQuery and its constructor,
+// defined here so that the query core, which makes one on every query, builds it in
+// place. Internal to litedb.
 #pragma once
 
 #include <cstddef>
@@ -95,6 +95,11 @@ struct RecyclingAllocator {
 };
 
 }  // namespace litedb_internal
+
+inline LiteResultSet::LiteResultSet(ForQuery, const std::shared_ptr<LiteStatement>& statement,
+                                    std::shared_ptr<LiteDatabase>&& parentDB,
+                                    const std::shared_ptr<const std::string>& query)
+    : _parentDB(std::move(parentDB)), _query(query), _statement(statement) {}
 
 inline std::shared_ptr<LiteResultSet> LiteResultSet::resultSetForQuery(
     const std::shared_ptr<LiteStatement>& statement, std::shared_ptr<LiteDatabase>&& parentDB,
