@@ -248,9 +248,8 @@ int LiteDatabase::changes() {
 // --- Result-set bookkeeping --------------------------------------------------------
 
 void LiteDatabase::closeOpenResultSets() {
-  // Closing one result set can drop the last reference to another (through a row
-  // callback's captures, say): close the newest until none is left rather than walk
-  // links that may go away.
+  // Each close unlists its result set, and a result set destroyed along the way unlists
+  // itself: take the newest each time rather than walking links that may go away.
   while (LiteResultSet* rs = _newestOpenResultSet) {
     rs->setParentDB(nullptr);
     rs->close();
