@@ -408,10 +408,11 @@ TEST_F(QueueTest, InterruptStopsTheRunningBlocksStatementFromAnotherThread) {
     auto rs = db->executeQuery(
         "with recursive c(x) as (select 1 union all select x + 1 from c where x < 4000000000) "
         "select count(*) from c");
-    ASSERT_TRUE(rs);
-    gotRow = rs->next();
+    // The interrupt may land while the engine is still preparing the statement, which
+    // then fails to prepare, or while it steps.
+    gotRow = rs && rs->next();
     code = db->lastErrorCode();
-    rs->close();
+    if (rs) rs->close();
   });
   finished = true;
   interrupter.join();
