@@ -21,6 +21,9 @@ constexpr const char* kMonitorKey = "monitor";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
+// How a line the host must know shows in the window title.
+QString markFor(const std::string& line) { return QStringLiteral("（%1）").arg(qs(line)); }
+
 }  // namespace
 
 SoundOutput::SoundOutput(ViewController& board, QComboBox* cmbOutputDevice,
@@ -147,7 +150,7 @@ void SoundOutput::playOn(const std::string& name, int frequency, const std::stri
 
 void SoundOutput::say(QString& which, const std::string& line) {
   consolePrint(line);
-  setMark(which, QStringLiteral("（%1）").arg(qs(line)));
+  setMark(which, markFor(line));
 }
 
 void SoundOutput::refuseVirtualMic(const std::string& why) {
@@ -172,7 +175,7 @@ void SoundOutput::showFallback() {
     consolePrint(line);
     printedFallback = missing;
   }
-  setMark(outputMark, QStringLiteral("（%1）").arg(qs(line)));
+  setMark(outputMark, markFor(line));
 }
 
 void SoundOutput::setMark(QString& which, const QString& text) {

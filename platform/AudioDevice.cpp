@@ -151,8 +151,7 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   state.fallback.clear();
   const char* name = nullptr;
   if (!state.outputName.empty()) {
-    const std::vector<std::string> names = outputDeviceNames();
-    if (std::find(names.begin(), names.end(), state.outputName) != names.end()) {
+    if (isListed(state.outputName)) {
       name = state.outputName.c_str();
     } else {
       state.fallback = "the output \"" + state.outputName + "\" is not connected";
@@ -276,6 +275,11 @@ std::vector<std::string> AudioDevice::outputDeviceNames() {
   return names;
 }
 
+bool AudioDevice::isListed(const std::string& deviceName) {
+  const std::vector<std::string> names = outputDeviceNames();
+  return std::find(names.begin(), names.end(), deviceName) != names.end();
+}
+
 bool AudioDevice::isOpen() { return deviceState().open; }
 
 std::string AudioDevice::lastError() { return deviceState().lastError; }
@@ -340,8 +344,7 @@ void AudioDevice::checkDevices() {
     NotificationCenter::defaultCenter().postNotificationName(kDeviceListDidChange);
   }
   if (added && state.open && !state.fallback.empty()) {
-    const std::vector<std::string> names = outputDeviceNames();
-    if (std::find(names.begin(), names.end(), state.outputName) != names.end()) {
+    if (isListed(state.outputName)) {
       // The output asked for is back: move onto it, as if it had never been gone.
       closeDevice(/*stopAudio=*/false);
       openDevice(/*restartAudio=*/false, nullptr);

@@ -107,6 +107,8 @@ class AudioDevice {
   static bool openDevice(bool restartAudio, std::string* error);
   // Starts SDL's audio (afresh when `restartAudio`); `why` says why it did not start.
   static bool startAudio(bool restartAudio, std::string* why);
+  // Whether SDL lists an output of that name now.
+  static bool isListed(const std::string& deviceName);
   // Closes the mixer's device; SDL's audio keeps running to report new devices unless
   // `stopAudio`.
   static void closeDevice(bool stopAudio);

@@ -107,44 +107,46 @@ class PulseConnection {
     return wait(operation, answer.done) && answer.success;
   }
 
-  bool listModules(std::vector<ModuleInfo>& modules) {
+  // What the server gave, or "" for none.
+  static std::string text(const char* value) { return value ? value : ""; }
+
+  // Asks the server for a whole list (modules, sinks) and keeps each entry as `convert`
+  // makes it; false when the server does not answer in time.
+  template <class Info, class Item>
+  bool list(pa_operation* (*ask)(pa_context*, void (*)(pa_context*, const Info*, int, void*),
+                                 void*),
+            std::vector<Item>& items, Item (*convert)(const Info&)) {
     struct Answer {
       bool done = false;
-      std::vector<ModuleInfo>* modules;
-    } answer{false, &modules};
-    pa_operation* operation = pa_context_get_module_info_list(
+      std::vector<Item>* items;
+      Item (*convert)(const Info&);
+    } answer{false, &items, convert};
+    pa_operation* operation = ask(
         context,
-        [](pa_context*, const pa_module_info* info, int eol, void* data) {
+        [](pa_context*, const Info* info, int eol, void* data) {
           auto* a = static_cast<Answer*>(data);
           if (eol != 0) {
             a->done = true;
             return;
           }
-          a->modules->push_back(
-              {info->index, info->name ? info->name : "", info->argument ? info->argument : ""});
+          a->items->push_back(a->convert(*info));
         },
         &answer);
     return wait(operation, answer.done);
   }
 
+  bool listModules(std::vector<ModuleInfo>& modules) {
+    return list<pa_module_info, ModuleInfo>(
+        pa_context_get_module_info_list, modules, [](const pa_module_info& info) {
+          return ModuleInfo{info.index, text(info.name), text(info.argument)};
+        });
+  }
+
   bool listSinks(std::vector<SinkInfo>& sinks) {
-    struct Answer {
-      bool done = false;
-      std::vector<SinkInfo>* sinks;
-    } answer{false, &sinks};
-    pa_operation* operation = pa_context_get_sink_info_list(
-        context,
-        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
-          auto* a = static_cast<Answer*>(data);
-          if (eol != 0) {
-            a->done = true;
-            return;
-          }
-          a->sinks->push_back(
-              {info->name ? info->name : "", info->description ? info->description : ""});
-        },
-        &answer);
-    return wait(operation, answer.done);
+    return list<pa_sink_info, SinkInfo>(pa_context_get_sink_info_list, sinks,
+                                        [](const pa_sink_info& info) {
+                                          return SinkInfo{text(info.name), text(info.description)};
+                                        });
   }
 
   // The server's default output and input names, and its own name.
@@ -158,9 +160,9 @@ class PulseConnection {
         [](pa_context*, const pa_server_info* info, void* data) {
           auto* a = static_cast<Answer*>(data);
           if (info != nullptr) {
-            *a->sink = info->default_sink_name ? info->default_sink_name : "";
-            *a->source = info->default_source_name ? info->default_source_name : "";
-            if (a->serverName != nullptr) *a->serverName = info->server_name ? info->server_name : "";
+            *a->sink = text(info->default_sink_name);
+            *a->source = text(info->default_source_name);
+            if (a->serverName != nullptr) *a->serverName = text(info->server_name);
           }
           a->done = true;
         },
