@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -34,6 +36,19 @@
 namespace {
 
 QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/") + name; }
+
+// The image each menu item shows, by its title.
+const QHash<QString, QString> kImageOfItem = {
+    {"添加音效（单个）", "NSTouchBarAddTemplate"},
+    {"添加音效（批量，只填充空白按钮）", "NSTouchBarAddTemplate"},
+    {"修改自定义快捷键", "NSTouchBarComposeTemplate"},
+    {"修改音效", "NSTouchBarComposeTemplate"},
+    {"删除音效", "NSTouchBarDeleteTemplate"},
+    {"剪切音效", "NSStatusPartiallyAvailable"},
+    {"粘贴音效", "NSStatusAvailable"},
+    {"删除本分类自定义快捷键", "NSTouchBarRemoveTemplate"},
+    {"删除本分类全部音效", "NSTouchBarDeleteTemplate"},
+};
 
 const QRegularExpression kUpperUuid(
     "^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
@@ -154,9 +169,7 @@ class LibraryCommandsTest : public QObject {
     board = std::make_unique<ViewController>();
   }
 
-  void openDiskDevice() {
-    openDiskAudio(world->path("device.pcm").toStdString(), "0");
-  }
+  void openDiskDevice() { openDiskAudio(world->path("device.pcm").toStdString(), "0"); }
   // Plays button n to its end and tells the dominant pitch the device was given.
   double pitchHeardFrom(int n) {
     button(n)->click();
@@ -229,7 +242,11 @@ class LibraryCommandsTest : public QObject {
       QCOMPARE(action->shortcut(), QKeySequence(QString::number(number)));
       QCOMPARE(action->property("tag").toInt(), tag);
       QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
-      QVERIFY(action->isEnabled());
+      // Each item carries the status light or symbol of its own image.
+      const QString image = kImageOfItem.value(action->text());
+      QVERIFY2(!image.isEmpty(), qPrintable(action->text()));
+      QCOMPARE(action->icon().pixmap(16).toImage(),
+               standardImageNamed(image.toStdString()).pixmap(16).toImage());
     }
     QCOMPARE(seen, layout);
   }
@@ -696,6 +713,60 @@ class LibraryCommandsTest : public QObject {
     QCOMPARE(button(1)->text(), QString("鼓点"));
     QCOMPARE(button(4)->text(), QString());
     QCOMPARE(cutButtonId(), std::string());
+  }
+
+  void failedPasteChangesNothing() {
+    startBoard();
+    // The paste's delete of the target runs, then its move is refused.
+    world->changeLibrary(
+        "create trigger refuse before update on tb_Button begin select raise(abort, 'no room'); "
+        "end");
+    const auto rowsBefore = storedIn(1);
+    choose(104, "剪切音效");
+    choose(101, "粘贴音效");
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(QString::fromStdString(world->printed[0]).startsWith("粘贴音效失败: ") &&
+                 QString::fromStdString(world->printed[0]).contains("no room"),
+             world->printed[0].c_str());
+    const auto rowsAfter = storedIn(1);
+    QCOMPARE(rowsAfter.size(), rowsBefore.size());
+    for (std::size_t i = 0; i < rowsAfter.size(); ++i) {
+      QCOMPARE(rowsAfter[i].buttonId, rowsBefore[i].buttonId);
+      QCOMPARE(rowsAfter[i].buttonNo, rowsBefore[i].buttonNo);
+    }
+    QCOMPARE(button(1)->text(), QString("掌声"));
+    QCOMPARE(button(4)->text(), QString("鼓点"));
+    QCOMPARE(dicButtonId()[1], std::string("A1"));
+    QCOMPARE(dicButtonId()[4], std::string("A4"));
+  }
+
+  // The last button of the grid takes every command as the others do.
+  void lastButtonTakesTheCommands() {
+    startBoard(2);
+    pick({outsideFile("last.mp3")});
+    choose(140, "添加音效（单个）");
+    auto rows = storedIn(1);
+    QCOMPARE(rows.size(), std::size_t(4));
+    QCOMPARE(rows.back().buttonNo, 40);
+    QCOMPARE(rows.back().title, std::string("last"));
+    QCOMPARE(button(40)->text(), QString("last"));
+    const std::string id = rows.back().buttonId;
+
+    choose(140, "剪切音效");
+    choose(139, "粘贴音效");
+    QCOMPARE(stored("ButtonId = '" + id + "'").front().buttonNo, 39);
+    QCOMPARE(button(40)->text(), QString());
+    QCOMPARE(button(39)->text(), QString("last"));
+    choose(101, "剪切音效");
+    choose(140, "粘贴音效");
+    QCOMPARE(stored("ButtonId = 'A1'").front().buttonNo, 40);
+    QCOMPARE(button(40)->text(), QString("掌声"));
+    QCOMPARE(label(40)->text(), QString("Q"));
+
+    choose(140, "删除音效");
+    QVERIFY(stored("ButtonId = 'A1'").empty());
+    QCOMPARE(button(40)->text(), QString());
+    QVERIFY(!dicButtonId().count(40));
   }
 
   void pasteThatMustNotLoseTheTarget_data() {
