@@ -16,7 +16,8 @@ namespace {
 
 // evdev codes + 8
 constexpr quint32 kScanA = 38, kScanQ = 24, kScan5 = 14, kScanKeypad5 = 84, kScanSpace = 65,
-                  kScanLeft = 113, kScanF1 = 67, kScanShift = 50, kScanTab = 23;
+                  kScanLeft = 113, kScanF1 = 67, kScanShift = 50, kScanTab = 23,
+                  kScanSuperLeft = 133, kScanSuperRight = 134;
 
 void sendKey(QWidget* window, QEvent::Type type, int key, quint32 scanCode,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = QString()) {
@@ -141,14 +142,29 @@ class TFHotkeyTest : public QObject {
     QCOMPARE(editor->tfHotkey->text(), name);
   }
 
-  void lettingGoOfShiftLastKeepsTheKey() {
+  void lettingGoOfAModifierLastKeepsTheKey_data() {
+    QTest::addColumn<int>("modifierKey");
+    QTest::addColumn<uint>("scanCode");
+    QTest::addColumn<int>("modifier");
+    QTest::newRow("Shift") << int(Qt::Key_Shift) << uint(kScanShift) << int(Qt::ShiftModifier);
+    QTest::newRow("left Super") << int(Qt::Key_Super_L) << uint(kScanSuperLeft)
+                                << int(Qt::MetaModifier);
+    QTest::newRow("right Super") << int(Qt::Key_Super_R) << uint(kScanSuperRight)
+                                 << int(Qt::MetaModifier);
+  }
+  void lettingGoOfAModifierLastKeepsTheKey() {
+    QFETCH(int, modifierKey);
+    QFETCH(uint, scanCode);
+    QFETCH(int, modifier);
+    const auto held = Qt::KeyboardModifiers(modifier);
+    const QString text = held == Qt::ShiftModifier ? "A" : "a";
     startBoard(2);
     openOn(7);
     clickInto(editor->tfHotkey);
-    sendKey(editor, QEvent::KeyPress, Qt::Key_Shift, kScanShift);
-    sendKey(editor, QEvent::KeyPress, Qt::Key_A, kScanA, Qt::ShiftModifier, "A");
-    sendKey(editor, QEvent::KeyRelease, Qt::Key_A, kScanA, Qt::ShiftModifier, "A");
-    sendKey(editor, QEvent::KeyRelease, Qt::Key_Shift, kScanShift, Qt::ShiftModifier);
+    sendKey(editor, QEvent::KeyPress, modifierKey, scanCode);
+    sendKey(editor, QEvent::KeyPress, Qt::Key_A, kScanA, held, text);
+    sendKey(editor, QEvent::KeyRelease, Qt::Key_A, kScanA, held, text);
+    sendKey(editor, QEvent::KeyRelease, modifierKey, scanCode, held);
     QCOMPARE(editor->tfHotkey->text(), QString("A"));
   }
 
