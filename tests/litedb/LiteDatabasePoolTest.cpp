@@ -325,6 +325,39 @@ TEST_F(PoolTest, TransactionsAndSavePointsRunOnALentConnection) {
   EXPECT_THAT(log.lines(), IsEmpty());
 }
 
+TEST_F(PoolTest, EachTransactionKindBeginsAsItsNameSays) {
+  struct Case {
+    const char* name;
+    std::function<bool(const LiteDatabaseTransactionBlock&)> run;
+    const char* beginSql;
+  };
+  const std::vector<Case> cases = {
+      {"inTransaction", [&](auto& b) { return pool->inTransaction(b); },
+       "begin exclusive transaction"},
+      {"inExclusiveTransaction", [&](auto& b) { return pool->inExclusiveTransaction(b); },
+       "begin exclusive transaction"},
+      {"inDeferredTransaction", [&](auto& b) { return pool->inDeferredTransaction(b); },
+       "begin deferred transaction"},
+      {"inImmediateTransaction", [&](auto& b) { return pool->inImmediateTransaction(b); },
+       "begin immediate transaction"},
+  };
+  // One connection, reused for every case, traced.
+  pool->inDatabase([](LiteDatabase* db) {
+    ASSERT_TRUE(db->executeStatements("create table t(a)"));
+    db->setTraceExecution(true);
+  });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.take();
+    EXPECT_TRUE(c.run([](LiteDatabase* db, bool*) {
+      ASSERT_TRUE(db);
+      ASSERT_TRUE(db->executeUpdate("insert into t values (1)"));
+    }));
+    EXPECT_THAT(updatesIn(log.take()),
+                ElementsAre(c.beginSql, "insert into t values (1)", "commit transaction"));
+  }
+}
+
 TEST_F(PoolTest, WithoutAConnectionTransactionsAndSavePointsReportIt) {
   pool->setMaximumNumberOfDatabasesToCreate(1);
   auto held = pool->db();

@@ -62,17 +62,6 @@ class TaggedQueue : public LiteDatabaseQueue {
   LiteDatabaseClass databaseClass() const override { return &TaggedDatabase::databaseWithPath; }
 };
 
-// The SQL texts of the updates a traced connection logged, in order.
-std::vector<std::string> updatesIn(const std::vector<std::string>& lines) {
-  const std::string marker = " executeUpdate: ";
-  std::vector<std::string> sql;
-  for (const std::string& line : lines) {
-    const std::size_t at = line.find(marker);
-    if (at != std::string::npos) sql.push_back(line.substr(at + marker.size()));
-  }
-  return sql;
-}
-
 }  // namespace
 
 TEST(QueueCreationTest, FailsForAFolderThatDoesNotExist) {

@@ -74,6 +74,17 @@ inline std::string inUseLine(const LiteDatabase& db) {
   return "The LiteDatabase " + db.description() + " is currently in use.";
 }
 
+// The SQL texts of the updates a traced connection logged, in order.
+inline std::vector<std::string> updatesIn(const std::vector<std::string>& lines) {
+  const std::string marker = " executeUpdate: ";
+  std::vector<std::string> sql;
+  for (const std::string& line : lines) {
+    const std::size_t at = line.find(marker);
+    if (at != std::string::npos) sql.push_back(line.substr(at + marker.size()));
+  }
+  return sql;
+}
+
 // Runs a one-value query straight on the engine, outside the layer under test.
 inline std::string engineScalar(LiteDatabase& db, const std::string& sql) {
   sqlite3_stmt* stmt = nullptr;
