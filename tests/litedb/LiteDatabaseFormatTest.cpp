@@ -110,18 +110,22 @@ TEST_F(FormatTest, AListThatDoesNotFitIsReportedAndNothingRuns) {
     std::string format;
     LiteFormatArgumentList args;
     std::string line;
+    // What a list read past its end would find there: a number, which reads safely.
+    LiteFormatArgument beyond = 0;
   };
   const std::vector<Mismatch> cases = {
       {"runs out",
        "insert into t values (%d, %d)",
        {1},
        "Error: the format's %d needs argument 2, but only 1 were given (insert into t values (%d, "
-       "%d))"},
+       "%d))",
+       2},
       {"empty list",
        "insert into t values (%@, 1)",
        {},
        "Error: the format's %@ needs argument 1, but only 0 were given (insert into t values (%@, "
-       "1))"},
+       "1))",
+       2},
       {"text for an int",
        "insert into t values (%d, 1)",
        {std::string("5")},
@@ -152,18 +156,35 @@ TEST_F(FormatTest, AListThatDoesNotFitIsReportedAndNothingRuns) {
        {5L},
        "Error: the format's %hi takes an int, but argument 1 is a 64-bit integer (insert into t "
        "values (%hi, 1))"},
+      {"unsigned 64-bit for an unsigned int",
+       "insert into t values (%u, 1)",
+       {5UL},
+       "Error: the format's %u takes an unsigned int, but argument 1 is an unsigned 64-bit "
+       "integer (insert into t values (%u, 1))"},
+      {"unsigned int for an unsigned 64-bit integer",
+       "insert into t values (%llu, 1)",
+       {5u},
+       "Error: the format's %llu takes an unsigned 64-bit integer, but argument 1 is an unsigned "
+       "int (insert into t values (%llu, 1))"},
   };
   for (const Mismatch& c : cases) {
     SCOPED_TRACE(c.name);
+    // The list's storage goes on past its end with a number: a reader that runs past the
+    // end takes it (and runs the statement, or names the wrong argument) instead of
+    // reading memory that is not the list's.
+    LiteFormatArgumentList args = c.args;
+    args.push_back(c.beyond);
+    args.pop_back();
+    ASSERT_GT(args.capacity(), args.size());
     std::string sql;
     std::vector<LiteValue> arguments;
-    EXPECT_FALSE(db->extractSQLArgumentsListIntoStringArguments(c.format, c.args, sql, arguments));
+    EXPECT_FALSE(db->extractSQLArgumentsListIntoStringArguments(c.format, args, sql, arguments));
     EXPECT_THAT(log.take(), ElementsAre(c.line));
-    EXPECT_FALSE(db->executeUpdateWithFormatList(c.format, c.args));
-    EXPECT_EQ(db->executeQueryWithFormatList(c.format, c.args), nullptr);
+    EXPECT_FALSE(db->executeUpdateWithFormatList(c.format, args));
+    EXPECT_EQ(db->executeQueryWithFormatList(c.format, args), nullptr);
     EXPECT_THAT(log.take(), ElementsAre(c.line, c.line));
+    EXPECT_EQ(engineScalar(*db, "select count(*) from t"), "0");
   }
-  EXPECT_EQ(engineScalar(*db, "select count(*) from t"), "0");
   EXPECT_FALSE(db->hasOpenResultSets());
 }
 
