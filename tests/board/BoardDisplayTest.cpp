@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <memory>
 
 #include "../platform/PcmCapture.h"
@@ -33,20 +35,28 @@ class BoardDisplayTest : public QObject {
 
   SoundButton* button(int n) { return board->soundButton(n); }
 
+  // Where a title may go, from the button's size alone: the style's contents, less the
+  // 4 px of padding all round and the 3 px progress bar along the bottom edge.
+  static QRect titleAreaOf(SoundButton* b) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    const QRect contents = b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+    return contents.adjusted(4, 4, -4, -4 - 3);
+  }
+
   // Every line of the fitted title fits the button's width.
-  static bool fits(const SoundButton* b, const QString& shown) {
-    const int width = b->titleRect().width();
+  static bool fits(SoundButton* b, const QString& shown) {
+    const int width = titleAreaOf(b).width();
     for (const QString& line : shown.split('\n')) {
-      if (b->fontMetrics().horizontalAdvance(line) > width) return false;
+      if (QFontMetrics(b->font()).horizontalAdvance(line) > width) return false;
     }
     return true;
   }
 
   // The disk driver runs at about four times real time: fast, yet slow enough for a
   // 10-second sound to be looked at twice while it plays.
-  void openDiskDevice() {
-    openDiskAudio(world->path("device.pcm").toStdString(), "3");
-  }
+  void openDiskDevice() { openDiskAudio(world->path("device.pcm").toStdString(), "3"); }
   double deviceSeconds() {
     return QFileInfo(world->path("device.pcm")).size() / double(44100 * 2 * 2);
   }
@@ -92,6 +102,26 @@ class BoardDisplayTest : public QObject {
       QCOMPARE(button(1)->toolTipText().split('\n').front(), title);
       QCOMPARE(button(2)->displayedTitle(), QString("短"));
     }
+  }
+
+  // Two lines take a line's height and a line spacing: at exactly that height a long
+  // title uses two lines, one pixel lower only one.
+  void aTitleTakesTwoLinesWhereTwoJustFit() {
+    SoundButton b;
+    b.setText("The quick brown fox jumps over the lazy dog again and again");
+    b.resize(120, 60);
+    const QFontMetrics metrics(b.font());
+    const int twoLines = metrics.height() + metrics.lineSpacing();
+    b.resize(120, 60 + twoLines - titleAreaOf(&b).height());
+    QCOMPARE(titleAreaOf(&b).height(), twoLines);
+    QString shown = b.displayedTitle();
+    QCOMPARE(shown.count('\n'), 1);
+    QVERIFY2(shown.endsWith("…") && fits(&b, shown), qPrintable(shown));
+
+    b.resize(120, b.height() - 1);
+    shown = b.displayedTitle();
+    QCOMPARE(shown.count('\n'), 0);
+    QVERIFY2(shown.endsWith("…") && fits(&b, shown), qPrintable(shown));
   }
 
   void titlesShowAsTyped_data() {
