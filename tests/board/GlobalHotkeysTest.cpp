@@ -351,9 +351,11 @@ class GlobalHotkeysTest : public QObject {
     QFETCH(Keys, otherModifiers);
     QFETCH(QString, label);
     startBoard(1, true);
+    QVERIFY2(modifierChoice()->findText(choice) >= 0, qPrintable(choice + " is not offered"));
     modifierChoice()->setCurrentIndex(modifierChoice()->findText(choice));
-    QCOMPARE(QString::fromStdString(
-                 *UserDefaults::standardUserDefaults().stringForKey("globalModifiers")),
+    QCOMPARE(QString::fromStdString(UserDefaults::standardUserDefaults()
+                                        .stringForKey("globalModifiers")
+                                        .value_or("<none stored>")),
              choice);
     QCOMPARE(this->label(1)->text(), label);
     // The old modifiers are let go.
