@@ -64,8 +64,7 @@ class PulseConnection {
       return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     });
     if (!ready || pa_context_get_state(context) != PA_CONTEXT_READY) {
-      return fail(error, "no sound server answered (" +
-                             (ready ? reason() : std::string("no answer within 3 s")) + ")");
+      return fail(error, "no sound server answered (" + reason() + ")");
     }
     return true;
   }
@@ -85,7 +84,8 @@ class PulseConnection {
         },
         &answer);
     if (!wait(operation, answer.done) || answer.index == PA_INVALID_INDEX) {
-      fail(error, "the sound server refused " + name + " (" + reason() + ")");
+      fail(error, timedOut ? "the sound server did not load " + name + " within 3 s"
+                           : "the sound server refused " + name + " (" + reason() + ")");
       return PA_INVALID_INDEX;
     }
     return answer.index;
@@ -186,6 +186,7 @@ class PulseConnection {
   }
 
   std::string reason() const {
+    if (timedOut) return "no answer within 3 s";
     const int code = context != nullptr ? pa_context_errno(context) : PA_ERR_INTERNAL;
     return code == PA_OK ? std::string("no reason given") : std::string(pa_strerror(code));
   }
@@ -212,7 +213,10 @@ class PulseConnection {
     while (!finished()) {
       const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
+      if (left.count() <= 0) {
+        timedOut = true;
+        return false;
+      }
       if (pa_mainloop_prepare(loop, static_cast<int>(left.count())) < 0 ||
           pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) {
         return false;
@@ -223,6 +227,7 @@ class PulseConnection {
 
   pa_mainloop* loop;
   pa_context* context = nullptr;
+  bool timedOut = false;  // a wait ran out of time
 };
 
 // The sink to send the monitor to: the one described as `output`, else `fallback`.

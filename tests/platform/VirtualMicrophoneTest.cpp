@@ -3,8 +3,13 @@
 // (Switching on and off against real servers is tested with the board.)
 #include "platform/VirtualMicrophone.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <cstdlib>
 
 class VirtualMicrophoneTest : public QObject {
@@ -67,6 +72,27 @@ class VirtualMicrophoneTest : public QObject {
     QCOMPARE(VirtualMicrophone::removeLeftoverModules(&why), -1);
     microphone.switchOff();  // harmless when off
     QVERIFY(!microphone.setMonitor("", true, &why));
+  }
+
+  // A socket that takes the connection and never answers: given up on, saying so.
+  void aServerThatNeverAnswersIsGivenUpOn() {
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/native";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 4) == 0);
+    qputenv("XDG_RUNTIME_DIR", folder.path().toUtf8());
+    qputenv("PULSE_SERVER", QByteArray::fromStdString("unix:" + path));
+    VirtualMicrophone microphone;
+    std::string why;
+    QVERIFY(!microphone.switchOn("", true, &why));
+    QVERIFY(!microphone.isOn());
+    QCOMPARE(why, std::string("no sound server answered (no answer within 3 s)"));
+    ::close(listener);
   }
 };
 
