@@ -22,10 +22,15 @@ class ReportingDaemon {
   ReportingDaemon(const ReportingDaemon&) = delete;
   ReportingDaemon& operator=(const ReportingDaemon&) = delete;
   ~ReportingDaemon() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    // Three seconds to end, then it is killed.
+    for (int i = 0; i < 300; ++i) {
+      if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+      ::usleep(10000);
     }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
   }
 
   // Runs `arguments` (the program first, found on PATH) and returns the line it wrote

@@ -7,7 +7,13 @@
 // stopped again, the runtime folder's environment is restored, and a server that
 // cannot start is reported (the test skips with the reason).
 //
-// Header-only. Thread-safety: main thread only.
+// Every wait is bounded: a server, socket or module load that does not answer fails in
+// seconds and says what it waited for. The session prints what it starts and when the
+// server is ready. StepWatch bounds the steps a test takes through other code (an audio
+// driver opening a device) the same way.
+//
+// Header-only. Thread-safety: main thread only (StepWatch: begin() and end() from one
+// thread).
 
 #include <fcntl.h>
 #include <pulse/pulseaudio.h>
@@ -19,9 +25,13 @@
 
 #include <QByteArray>
 #include <QTemporaryDir>
+#include <QtGlobal>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -31,6 +41,63 @@
 #include "PrivateSessionBus.h"
 
 enum class SoundServerKind { PipeWire, PulseAudio };
+
+// Ends the test program, saying what it waited for, when a step takes longer than it
+// may: a stuck sound server or audio driver fails the test in seconds rather than at
+// ctest's timeout, with the step named.
+class StepWatch {
+ public:
+  StepWatch() : worker([this] { watch(); }) {}
+  ~StepWatch() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      quitting = true;
+    }
+    changed.notify_all();
+    worker.join();
+  }
+  StepWatch(const StepWatch&) = delete;
+  StepWatch& operator=(const StepWatch&) = delete;
+
+  void begin(const std::string& what, std::chrono::seconds limit) {
+    std::lock_guard<std::mutex> lock(mutex);
+    step = what;
+    allowed = limit;
+    deadline = std::chrono::steady_clock::now() + limit;
+    changed.notify_all();
+  }
+  void end() {
+    std::lock_guard<std::mutex> lock(mutex);
+    step.clear();
+  }
+
+ private:
+  void watch() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!quitting) {
+      if (!step.empty() && std::chrono::steady_clock::now() >= deadline) {
+        std::fprintf(stderr, "FAIL!  : gave up after %lld s waiting for %s\n",
+                     static_cast<long long>(allowed.count()), step.c_str());
+        std::fflush(stderr);
+        std::fflush(stdout);
+        // Where every thread stood, when a debugger is at hand.
+        const std::string stacks = "timeout -k 2 30 gdb -p " + std::to_string(::getpid()) +
+                                   " -batch -ex 'thread apply all bt' 1>&2 2>/dev/null";
+        if (std::system("command -v gdb >/dev/null 2>&1") == 0) std::system(stacks.c_str());
+        std::abort();
+      }
+      changed.wait_for(lock, std::chrono::milliseconds(200));
+    }
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string step;
+  std::chrono::seconds allowed{0};
+  std::chrono::steady_clock::time_point deadline;
+  bool quitting = false;
+  std::thread worker;
+};
 
 class SoundServerSession {
  public:
@@ -63,36 +130,59 @@ class SoundServerSession {
     ::setenv("PULSE_CLIENTCONFIG", clientConfig.c_str(), 1);
     socketPath = runtime + "/pulse/native";
 
+    const auto started = std::chrono::steady_clock::now();
     if (kind == SoundServerKind::PipeWire) {
       bus = std::make_unique<PrivateSessionBus>();
       std::string busError;
       if (!bus->start(&busError)) return fail(why, busError);
-      if (!spawn({"pipewire"}) || !waitForFile(runtime + "/pipewire-0")) {
-        return fail(why, "pipewire did not start" + logTail());
+      say("private D-Bus session bus started");
+      if (!spawn({"pipewire"})) return fail(why, "pipewire did not start" + logTail());
+      if (!waitForFile(runtime + "/pipewire-0")) {
+        return fail(why, "pipewire made no socket pipewire-0 within 5 s" + logTail());
       }
       if (!spawn({"wireplumber"}) || !spawn({"pipewire-pulse"})) {
         return fail(why, "wireplumber or pipewire-pulse did not start" + logTail());
       }
     } else {
-      if (!spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                  "--use-pid-file=no", "--log-target=stderr", "-L",
-                  "module-native-protocol-unix"})) {
+      if (!spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                  "--log-target=stderr", "-L", "module-native-protocol-unix"})) {
         return fail(why, "pulseaudio did not start");
       }
     }
-    if (!waitUntilAnswering()) return fail(why, "the sound server did not answer" + logTail());
+    if (!waitUntilAnswering()) {
+      return fail(why, "nothing answered on " + socketPath + " within 5 s" + logTail());
+    }
+    say("the server answers on " + socketPath);
     // The host's own outputs; a high priority keeps the speakers the default output.
-    if (!loadModule("module-null-sink",
-                    std::string("sink_name=") + kSpeakersSink +
-                        " rate=48000 sink_properties='device.description=\"" + kSpeakers +
-                        "\" priority.session=2000'") ||
-        !loadModule("module-null-sink",
-                    std::string("sink_name=") + kHeadsetSink +
-                        " rate=48000 sink_properties='device.description=\"" + kHeadset +
-                        "\" priority.session=1000'")) {
+    if (!loadModule("module-null-sink", std::string("sink_name=") + kSpeakersSink +
+                                            " rate=48000 sink_properties='device.description=\"" +
+                                            kSpeakers + "\" priority.session=2000'") ||
+        !loadModule("module-null-sink", std::string("sink_name=") + kHeadsetSink +
+                                            " rate=48000 sink_properties='device.description=\"" +
+                                            kHeadset + "\" priority.session=1000'")) {
       return fail(why, "the sound server refused a null sink" + logTail());
     }
     setDefaultSink(kSpeakersSink);
+    // Ready once the server reports the speakers as its default output and, on PipeWire,
+    // the session manager (which links every stream) is connected.
+    std::string defaultSink;
+    bool managed = kind != SoundServerKind::PipeWire;
+    for (int i = 0; i < 100 && (defaultSink != kSpeakersSink || !managed); ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      defaultSink = serverDefault("Sink");
+      if (!managed)
+        managed = pactl("list short clients").find("\twireplumber") != std::string::npos;
+    }
+    if (defaultSink != kSpeakersSink) {
+      return fail(why, "the server's default output was \"" + defaultSink + "\", not " +
+                           kSpeakersSink + ", after 10 s" + logTail());
+    }
+    if (!managed) return fail(why, "wireplumber did not connect within 10 s" + logTail());
+    say("ready after " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count()) +
+        " ms, with " + kSpeakers + " (the default output) and " + kHeadset);
     return true;
   }
 
@@ -120,15 +210,16 @@ class SoundServerSession {
     saved.clear();
   }
 
-  // Runs pactl with these arguments against the server; its standard output.
+  // Runs pactl with these arguments against the server; its standard output. A server
+  // that does not answer within kAnswerSeconds gives "" and is named on the output.
   std::string pactl(const std::string& arguments) const {
-    const std::string command = "pactl " + arguments + " 2>/dev/null";
+    const std::string command = timeLimited("pactl " + arguments) + " 2>/dev/null";
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
       char buffer[4096];
       size_t got;
       while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-      ::pclose(pipe);
+      reportTimeout(::pclose(pipe), "pactl " + arguments);
     }
     return out;
   }
@@ -138,12 +229,26 @@ class SoundServerSession {
     std::string quoted = "'";
     for (char c : arguments) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     quoted += "'";
-    const std::string command = "pactl load-module " + name + " " + quoted + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    const std::string command = "pactl load-module " + name + " " + quoted;
+    const int status = std::system((timeLimited(command) + " >/dev/null 2>&1").c_str());
+    reportTimeout(status, command);
+    return status == 0;
   }
 
   void setDefaultSink(const std::string& name) const {
-    std::system(("pactl set-default-sink " + name + " >/dev/null 2>&1").c_str());
+    const std::string command = "pactl set-default-sink " + name;
+    reportTimeout(std::system((timeLimited(command) + " >/dev/null 2>&1").c_str()), command);
+  }
+
+  // The server's default "Sink" or "Source", as it reports it.
+  std::string serverDefault(const std::string& what) const {
+    std::istringstream lines(pactl("info"));
+    std::string line;
+    const std::string prefix = "Default " + what + ": ";
+    while (std::getline(lines, line)) {
+      if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+    }
+    return std::string();
   }
 
   // The names of the sinks or sources (`what`: "sinks", "sources", "modules"), one
@@ -168,6 +273,25 @@ class SoundServerSession {
     return false;
   }
 
+  // How long one pactl command may wait for the server.
+  static constexpr int kAnswerSeconds = 10;
+
+  static void say(const std::string& line) {
+    std::printf("sound server session: %s\n", line.c_str());
+    std::fflush(stdout);
+  }
+
+  static std::string timeLimited(const std::string& command) {
+    return "timeout -k 2 " + std::to_string(kAnswerSeconds) + " " + command;
+  }
+
+  // Names a command that `timeout` ended (its status 124, or 137 when it had to kill).
+  static void reportTimeout(int status, const std::string& command) {
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137)) {
+      say("no answer within " + std::to_string(kAnswerSeconds) + " s to: " + command);
+    }
+  }
+
   void remember(const char* name) {
     const char* value = std::getenv(name);
     saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
@@ -175,7 +299,8 @@ class SoundServerSession {
 
   bool spawn(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const std::string log = folder.path().toStdString() + "/server.log";
     const pid_t child = ::fork();
@@ -191,7 +316,10 @@ class SoundServerSession {
     children.push_back(child);
     // A program that is missing or fails at once has ended by now.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return ::waitpid(child, nullptr, WNOHANG) == 0;
+    const bool running = ::waitpid(child, nullptr, WNOHANG) == 0;
+    say(arguments.front() +
+        (running ? " started, pid " + std::to_string(child) : std::string(" ended at once")));
+    return running;
   }
 
   std::string logTail() const {
