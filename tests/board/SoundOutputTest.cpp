@@ -7,8 +7,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <memory>
@@ -89,14 +92,82 @@ void unloadModulesWith(const SoundServerSession& server, const std::string& text
 }
 
 std::string defaultOf(const SoundServerSession& server, const std::string& what) {
-  std::istringstream lines(server.pactl("info"));
+  return server.serverDefault(what);
+}
+
+// The index of the first module of ours of this kind, "" if none.
+std::string ourModuleIndex(const SoundServerSession& server, const std::string& kind) {
+  std::istringstream lines(server.pactl("list short modules"));
   std::string line;
-  const std::string prefix = "Default " + what + ": ";
   while (std::getline(lines, line)) {
-    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+    std::istringstream fields(line);
+    std::string index, name;
+    if (!(fields >> index >> name) || name != kind) continue;
+    const size_t argumentStart = line.find('\t', line.find('\t') + 1);
+    const std::string argument =
+        argumentStart == std::string::npos ? std::string() : line.substr(argumentStart + 1);
+    if (VirtualMicrophone::isOurModule(name, argument)) return index;
   }
   return std::string();
 }
+
+// The modules the server removes, in the order it announces them (`pactl subscribe`).
+class ModuleRemovals {
+ public:
+  explicit ModuleRemovals(const SoundServerSession& server) : server(server) {}
+  ~ModuleRemovals() {
+    listener.kill();
+    listener.waitForFinished(3000);
+  }
+
+  // Listens, and returns once the listener hears the server (five seconds at most).
+  bool start() {
+    listener.start("pactl", {"subscribe"});
+    if (!listener.waitForStarted(5000)) return false;
+    // A sink loaded and unloaded again: its announcement shows the listener is heard.
+    for (int i = 0; i < 5 && !heard.contains("Event 'remove' on sink"); ++i) {
+      server.loadModule("module-null-sink", "sink_name=cueboard_test_probe");
+      unloadModulesWith(server, "sink_name=cueboard_test_probe");
+      waitFor("Event 'remove' on sink", 1000);
+    }
+    const bool listening = heard.contains("Event 'remove' on sink");
+    heard.clear();
+    return listening;
+  }
+
+  // Waits (without running the event loop, which would let the board react meanwhile)
+  // until `text` is heard, `milliseconds` at most.
+  bool waitFor(const QString& text, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!read().contains(text) && timer.elapsed() < milliseconds) {
+      listener.waitForReadyRead(
+          static_cast<int>(std::max<qint64>(1, milliseconds - timer.elapsed())));
+    }
+    return heard.contains(text);
+  }
+
+  // The indices of the modules removed so far, in order.
+  QStringList removed() {
+    read();
+    QStringList indices;
+    static const QRegularExpression event("Event 'remove' on module #(\\d+)");
+    for (auto match = event.globalMatch(heard); match.hasNext();) {
+      indices << match.next().captured(1);
+    }
+    return indices;
+  }
+
+ private:
+  const QString& read() {
+    heard += QString::fromUtf8(listener.readAllStandardOutput());
+    return heard;
+  }
+
+  const SoundServerSession& server;
+  QProcess listener;
+  QString heard;
+};
 
 #endif
 
@@ -110,6 +181,10 @@ class SoundOutputTest : public QObject {
 
  private:
   SoundServerSession server;
+  // Each test function may take this long (a stuck audio driver or server ends the run
+  // in that time, naming the function); opening the device, less.
+  static constexpr std::chrono::seconds kTestLimit{90};
+  StepWatch watch;
   QTemporaryDir noServer;
   std::unique_ptr<BoardFixture> world;
   std::unique_ptr<ViewController> board;
@@ -169,7 +244,8 @@ class SoundOutputTest : public QObject {
   }
 
   static bool isLoud(const std::vector<float>& samples) {
-    return std::any_of(samples.begin(), samples.end(), [](float s) { return std::fabs(s) > 0.05f; });
+    return std::any_of(samples.begin(), samples.end(),
+                       [](float s) { return std::fabs(s) > 0.05f; });
   }
 
   void choose(const QString& output) {
@@ -194,23 +270,30 @@ class SoundOutputTest : public QObject {
       return;
     }
     std::string why;
-    if (!server.start(kServer == "pipewire" ? SoundServerKind::PipeWire : SoundServerKind::PulseAudio,
-                      &why)) {
-      QSKIP(qPrintable(QString::fromStdString("no " + kServer + " server could be started: " + why)));
+    if (!server.start(
+            kServer == "pipewire" ? SoundServerKind::PipeWire : SoundServerKind::PulseAudio,
+            &why)) {
+      QSKIP(
+          qPrintable(QString::fromStdString("no " + kServer + " server could be started: " + why)));
     }
     // SDL picks its driver as it would for a host: the server's.
     qunsetenv("SDL_AUDIODRIVER");
     for (const char* sink : {SoundServerSession::kSpeakersSink, SoundServerSession::kHeadsetSink}) {
       auto recorder = std::make_unique<SourceRecorder>();
       std::string why;
+      watch.begin(std::string("a recording of ") + sink + ".monitor to start",
+                  std::chrono::seconds(20));
       QVERIFY2(recorder->start(std::string(sink) + ".monitor", &why), why.c_str());
       listeners.emplace(std::string(sink) + ".monitor", std::move(recorder));
     }
+    watch.end();
   }
 
   void cleanupTestCase() {
+    watch.begin("the recorders and the sound server to stop", std::chrono::seconds(20));
     listeners.clear();
     server.stop();
+    watch.end();
   }
 
   void init() {
@@ -223,14 +306,19 @@ class SoundOutputTest : public QObject {
       openDiskAudio(world->path("heard.raw").toStdString(), "0");
     } else {
       std::string error;
+      watch.begin("the audio driver to open the default output", std::chrono::seconds(20));
       QVERIFY2(AudioDevice::open(&error), error.c_str());
     }
+    watch.begin(std::string(QTest::currentTestFunction()) + " to finish", kTestLimit);
   }
 
   void cleanup() {
+    watch.begin("the board and the audio device to close", std::chrono::seconds(20));
     board.reset();
     AudioDevice::close();
     world.reset();
+    if (kServer != "none") qunsetenv("SDL_AUDIODRIVER");
+    watch.end();
   }
 
 #if defined(CUEBOARD_WITH_SOUND_SERVER)
@@ -261,8 +349,21 @@ class SoundOutputTest : public QObject {
     // Our sink is where the board plays, never an output to choose.
     QCOMPARE(outputBox()->findText("Cueboard Output"), -1);
 
+    // The loopback is unloaded by the program, before the sink: the server would also drop
+    // it with the sink, so its mere absence afterwards shows nothing.
+    const QString loopback = QString::fromStdString(ourModuleIndex(server, "module-loopback"));
+    const QString sink = QString::fromStdString(ourModuleIndex(server, "module-null-sink"));
+    QVERIFY(!loopback.isEmpty() && !sink.isEmpty());
+    ModuleRemovals removals(server);
+    QVERIFY2(removals.start(), "pactl subscribe heard nothing");
     virtualMicBox()->click();
     QVERIFY(!virtualMicBox()->isChecked());
+    QVERIFY2(removals.waitFor("Event 'remove' on module #" + sink + '\n', 5000),
+             "the server did not announce that our sink went");
+    QVERIFY2(removals.removed().contains(loopback) &&
+                 removals.removed().indexOf(loopback) < removals.removed().indexOf(sink),
+             qPrintable(removals.removed().join(' ') + " (loopback " + loopback + ", sink " + sink +
+                        ")"));
     QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("virtualMic"), 0L);
     QCOMPARE(countOf(server.list("sinks"), VirtualMicrophone::kSinkName), 0);
     QCOMPARE(countOf(server.list("sources"), VirtualMicrophone::kSourceName), 0);
@@ -281,7 +382,8 @@ class SoundOutputTest : public QObject {
     letANewSinkSettle();
     const std::vector<float> heard = recordClick(VirtualMicrophone::kSourceName);
     // A steady half second, well inside the one-second tone.
-    const auto onset = std::find_if(heard.begin(), heard.end(), [](float s) { return std::fabs(s) > 0.02f; });
+    const auto onset =
+        std::find_if(heard.begin(), heard.end(), [](float s) { return std::fabs(s) > 0.02f; });
     const long start = (onset - heard.begin()) + SourceRecorder::kRate / 10;
     const long length = SourceRecorder::kRate / 2;
     std::vector<float> recorded;
@@ -313,7 +415,8 @@ class SoundOutputTest : public QObject {
     // With the monitor on the host hears the sound on the chosen output (the default).
     QCOMPARE(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")),
              monitor);
-    if (monitor) QCOMPARE(loopbackArgument(server, "sink"), std::string(SoundServerSession::kSpeakersSink));
+    if (monitor)
+      QCOMPARE(loopbackArgument(server, "sink"), std::string(SoundServerSession::kSpeakersSink));
 
     monitorBox()->click();
     QCOMPARE(UserDefaults::standardUserDefaults().integerForKey("monitor"), monitor ? 0L : 1L);
@@ -423,6 +526,28 @@ class SoundOutputTest : public QObject {
     QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")));
   }
 
+  void choosingAnOutputWithoutADeviceOpensItAtOnce() {
+    UserDefaults::standardUserDefaults().setObjectForKey(QString(SoundServerSession::kHeadset),
+                                                         "outputDevice");
+    // No device: the driver asked for does not exist.
+    AudioDevice::close();
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    QVERIFY(!AudioDevice::open());
+    startBoard();
+    QVERIFY(!AudioDevice::isOpen());
+    QVERIFY2(board->windowTitle().contains("（没有音频输出设备）"),
+             qPrintable(board->windowTitle()));
+
+    qunsetenv("SDL_AUDIODRIVER");
+    choose(QString(SoundServerSession::kHeadset) + "（未连接）");
+    QVERIFY2(AudioDevice::isOpen(), AudioDevice::lastError().c_str());
+    QCOMPARE(AudioDevice::outputDeviceName(), std::string(SoundServerSession::kHeadset));
+    QCOMPARE(AudioDevice::outputFallback(), std::string());
+    QVERIFY2(!board->windowTitle().contains("（没有音频输出设备）"),
+             qPrintable(board->windowTitle()));
+    QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kHeadsetSink) + ".monitor")));
+  }
+
   void missingOutputFallsBackToTheDefaultUntilItReturns() {
     UserDefaults::standardUserDefaults().setObjectForKey(QStringLiteral("USB Headset"),
                                                          "outputDevice");
@@ -434,6 +559,14 @@ class SoundOutputTest : public QObject {
     QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("outputDevice").value_or(""),
              std::string("USB Headset"));
     QVERIFY(isLoud(recordClick(std::string(SoundServerSession::kSpeakersSink) + ".monitor")));
+    // The default stands in for the chosen output; it is not the chosen output, so choosing
+    // that again tries it again.
+    QVERIFY(!AudioDevice::isOnOutput("USB Headset"));
+    const std::uint64_t opens = AudioDevice::openCount();
+    choose(QStringLiteral("USB Headset（未连接）"));
+    QCOMPARE(AudioDevice::openCount(), opens + 1);
+    QVERIFY(AudioDevice::isOpen());
+    QVERIFY(!AudioDevice::outputFallback().empty());
 
     // Plugged in: the board moves onto it by itself.
     QVERIFY(server.loadModule("module-null-sink",
@@ -457,17 +590,19 @@ class SoundOutputTest : public QObject {
     UserDefaults::standardUserDefaults().setIntegerForKey(1, "virtualMic");
     startBoard();
     QVERIFY(!virtualMicBox()->isChecked());
-    const auto refusal = std::find_if(world->printed.begin(), world->printed.end(),
-                                      [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; });
+    const auto refusal =
+        std::find_if(world->printed.begin(), world->printed.end(),
+                     [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; });
     QVERIFY(refusal != world->printed.end());
     QVERIFY2(board->windowTitle().contains(QString::fromStdString("（" + *refusal + "）")),
              qPrintable(board->windowTitle()));
     // Asked for again, it says so again and stays off.
     virtualMicBox()->click();
     QVERIFY(!virtualMicBox()->isChecked());
-    QCOMPARE(std::count_if(world->printed.begin(), world->printed.end(),
-                           [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; }),
-             2L);
+    QCOMPARE(
+        std::count_if(world->printed.begin(), world->printed.end(),
+                      [](const std::string& l) { return l.rfind("虚拟麦克风无法开启：", 0) == 0; }),
+        2L);
     // The sound plays on the board's own driver as before.
     QVERIFY(AudioDevice::isOpen());
     button(1)->click();
