@@ -14,6 +14,8 @@
 #include "litedb/LiteLog.h"
 #include "litedb/LiteResultSetAllocation.h"
 
+using litedb_internal::concat;
+using litedb_internal::engineLength;
 using litedb_internal::format;
 
 namespace {
@@ -301,13 +303,13 @@ void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedS
   }
 }
 
-std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
+std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(std::string_view query) {
   const std::shared_ptr<LiteStatement>* statement = idleCachedStatement(query);
   return statement ? *statement : nullptr;
 }
 
 [[gnu::always_inline]] inline const std::shared_ptr<LiteStatement>*
-LiteDatabase::idleCachedStatement(const std::string& query) {
+LiteDatabase::idleCachedStatement(std::string_view query) {
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
     entry = cacheEntryForQuery(query);
@@ -320,7 +322,7 @@ LiteDatabase::idleCachedStatement(const std::string& query) {
 }
 
 [[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(
-    const std::string& query) {
+    std::string_view query) {
   if (!_cachedStatements) return nullptr;
   const auto found = _cachedStatements->find(query);
   if (found == _cachedStatements->end()) return nullptr;
@@ -329,14 +331,19 @@ LiteDatabase::idleCachedStatement(const std::string& query) {
 }
 
 void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
-                                              const std::optional<std::string>& query) {
+                                              std::optional<std::string_view> query) {
   if (!query) {
     liteLog("API misuse, -[LiteDatabase setCachedStatement:forQuery:] query must not be nil");
     return;
   }
   if (!_cachedStatements) _cachedStatements.emplace();
-  statement->setQuery(*query);
-  LiteStatementCache::value_type& entry = *_cachedStatements->try_emplace(*query).first;
+  statement->setQuery(std::string(*query));
+  auto found = _cachedStatements->find(*query);
+  if (found == _cachedStatements->end()) {
+    found =
+        _cachedStatements->emplace(std::string(*query), LiteStatementCache::mapped_type()).first;
+  }
+  LiteStatementCache::value_type& entry = *found;
   std::vector<std::shared_ptr<LiteStatement>>& statements = entry.second;
   if (std::find(statements.begin(), statements.end(), statement) == statements.end()) {
     statements.push_back(statement);
@@ -391,10 +398,10 @@ std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
   return std::shared_ptr<LiteDatabase>(std::shared_ptr<LiteDatabase>(), this);
 }
 
-void LiteDatabase::logPrepareFailure(const std::string& sql) {
+void LiteDatabase::logPrepareFailure(std::string_view sql) {
   if (_logsErrors) {
     liteLog(format("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str()));
-    liteLog("DB Query: " + sql);
+    liteLog(concat({"DB Query: ", sql}));
     liteLog("DB Path: " + _databasePath.value_or("(null)"));
   }
   if (_crashOnErrors) std::abort();
@@ -405,7 +412,7 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 // removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
 [[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(
-    const std::string& sql, const std::shared_ptr<LiteStatement>** cached) {
+    std::string_view sql, const std::shared_ptr<LiteStatement>** cached) {
   *cached = nullptr;
   if (_shouldCacheStatements) {
     if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
@@ -423,7 +430,9 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
     }
   }
   sqlite3_stmt* pStmt = nullptr;
-  if (sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
+  // By its length: a view need not end in a NUL. A text longer than the engine takes
+  // fails to prepare with SQLITE_TOOBIG rather than being cut short.
+  if (sqlite3_prepare_v2(_db, sql.data(), engineLength(sql), &pStmt, nullptr) != SQLITE_OK) {
     logPrepareFailure(sql);
     sqlite3_finalize(pStmt);
     return nullptr;
@@ -483,7 +492,7 @@ std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
 }  // namespace
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
-    const std::string& sql, const std::vector<LiteValue>* arrayArgs,
+    std::string_view sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
   return executeQueryCore(sql, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
@@ -499,9 +508,8 @@ bool LiteDatabase::mayExecute() {
   return true;
 }
 
-[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation,
-                                                const std::string& sql) const {
-  liteLog(description() + " " + operation + ": " + sql);
+[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation, std::string_view sql) const {
+  liteLog(concat({description(), " ", operation, ": ", sql}));
 }
 
 // Binds the named arguments (keys without the colon) of a dictionary; returns how many
@@ -588,7 +596,7 @@ constexpr bool kUpdateEngineCopies = false;
   return idx;
 }
 
-std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(std::string_view sql,
                                                               const CoreArguments& arguments) {
   if (!mayExecute()) return nullptr;
   InUseScope inUse(_isExecutingStatement);
@@ -632,22 +640,22 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArray(
-    const std::string& sql, const std::vector<LiteValue>& arguments) {
+    std::string_view sql, const std::vector<LiteValue>& arguments) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &arguments, nullptr, nullptr);
 }
 
-std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithVAList(const std::string& sql,
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithVAList(std::string_view sql,
                                                                     const LiteVAList& args) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, &args);
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithParameterDictionary(
-    const std::string& sql, const LiteDictionary& arguments) {
+    std::string_view sql, const LiteDictionary& arguments) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments, nullptr);
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
-    const std::string& sql, const std::vector<LiteValue>& values, std::optional<LiteError>* error) {
+    std::string_view sql, const std::vector<LiteValue>& values, std::optional<LiteError>* error) {
   std::shared_ptr<LiteResultSet> rs =
       executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &values, nullptr, nullptr);
   if (!rs && error) *error = lastError();
@@ -655,14 +663,13 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
 }
 
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
-    const std::string& sql, std::optional<LiteError>* error,
-    const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
-    const LiteVAList* args) {
+    std::string_view sql, std::optional<LiteError>* error, const std::vector<LiteValue>* arrayArgs,
+    const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
   return executeUpdateCore(sql, error,
                            CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
-bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+bool LiteDatabase::executeUpdateCore(std::string_view sql, std::optional<LiteError>* error,
                                      const CoreArguments& arguments) {
   if (!mayExecute()) return false;
   InUseScope inUse(_isExecutingStatement);
@@ -683,9 +690,9 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   const int idx = bindArguments(pStmt, queryCount, cachedStmt, arguments, true, error);
   if (idx != queryCount) {
     const std::string message = format(
-        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "
+        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%.*s) "
         "(executeUpdate)",
-        idx, queryCount, sql.c_str());
+        idx, queryCount, static_cast<int>(sql.size()), sql.data());
     if (_logsErrors) liteLog(message);
     if (error) *error = errorWithMessage(message);
     discardStatement(pStmt, cachedStmt);
@@ -713,27 +720,28 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   if (closeErrorCode != SQLITE_OK && _logsErrors) {
     liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
                    sqlite3_errmsg(_db)));
-    liteLog("DB Query: " + sql);
+    liteLog(concat({"DB Query: ", sql}));
   }
 
   return rc == SQLITE_DONE || rc == SQLITE_OK;
 }
 
 // What an update's step gave other than SQLITE_DONE: logged, and handed over in *error.
-[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, const std::string& sql,
+[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, std::string_view sql,
                                                   std::optional<LiteError>* error) {
   if (rc == SQLITE_ROW) {
-    const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
+    const std::string message =
+        concat({"A executeUpdate is being called with a query string '", sql, "'"});
     if (_logsErrors) {
       liteLog(message);
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
     if (error) *error = errorWithMessage(message);
   } else if (rc == SQLITE_INTERRUPT) {
     if (_logsErrors) {
       liteLog(format("Error calling sqlite3_step. Query was interrupted (%d: %s) SQLITE_INTERRUPT",
                      rc, sqlite3_errmsg(_db)));
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
   } else {
     if (error) *error = lastError();
@@ -747,29 +755,29 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
       } else {
         liteLog(format("Unknown error calling sqlite3_step (%d: %s) eu", rc, sqlite3_errmsg(_db)));
       }
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
   }
 }
 
-bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
+bool LiteDatabase::executeUpdateWithArgumentsInArray(std::string_view sql,
                                                      const std::vector<LiteValue>& arguments) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments,
                                                                     nullptr, nullptr);
 }
 
-bool LiteDatabase::executeUpdateWithVAList(const std::string& sql, const LiteVAList& args) {
+bool LiteDatabase::executeUpdateWithVAList(std::string_view sql, const LiteVAList& args) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, nullptr,
                                                                     &args);
 }
 
-bool LiteDatabase::executeUpdateWithParameterDictionary(const std::string& sql,
+bool LiteDatabase::executeUpdateWithParameterDictionary(std::string_view sql,
                                                         const LiteDictionary& arguments) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr,
                                                                     &arguments, nullptr);
 }
 
-bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
+bool LiteDatabase::executeUpdateValuesError(std::string_view sql,
                                             const std::vector<LiteValue>& values,
                                             std::optional<LiteError>* error) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, &values, nullptr,
@@ -846,7 +854,7 @@ bool fits(Kind given, Kind wanted) {
 
 }  // namespace
 
-bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string& sql,
+bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(std::string_view sql,
                                                               const LiteFormatArgumentList& args,
                                                               std::string& cleanedSQL,
                                                               std::vector<LiteValue>& arguments) {
@@ -974,15 +982,17 @@ bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string&
         if (nextArgument >= args.size()) {
           liteLog(
               format("Error: the format's %%%s needs argument %zu, but only %zu were given "
-                     "(%s)",
-                     conversion.c_str(), nextArgument + 1, args.size(), sql.c_str()));
+                     "(%.*s)",
+                     conversion.c_str(), nextArgument + 1, args.size(),
+                     static_cast<int>(sql.size()), sql.data()));
           return false;
         }
         const LiteFormatArgument& given = args[nextArgument++];
         if (!fits(given.kind(), *wanted)) {
-          liteLog(format("Error: the format's %%%s takes %s, but argument %zu is %s (%s)",
+          liteLog(format("Error: the format's %%%s takes %s, but argument %zu is %s (%.*s)",
                          conversion.c_str(), LiteFormatArgument::kindName(*wanted), nextArgument,
-                         LiteFormatArgument::kindName(given.kind()), sql.c_str()));
+                         LiteFormatArgument::kindName(given.kind()), static_cast<int>(sql.size()),
+                         sql.data()));
           return false;
         }
         arg = make(given);
@@ -1005,7 +1015,7 @@ bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string&
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithFormatList(
-    const std::string& format, const LiteFormatArgumentList& args) {
+    std::string_view format, const LiteFormatArgumentList& args) {
   std::string sql;
   sql.reserve(format.size());
   std::vector<LiteValue> arguments;
@@ -1013,7 +1023,7 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithFormatList(
   return executeQueryWithArgumentsInArray(sql, arguments);
 }
 
-bool LiteDatabase::executeUpdateWithFormatList(const std::string& format,
+bool LiteDatabase::executeUpdateWithFormatList(std::string_view format,
                                                const LiteFormatArgumentList& args) {
   std::string sql;
   sql.reserve(format.size());
@@ -1142,17 +1152,20 @@ int executeStatementsRow(void* context, int columns, char** values, char** names
 
 }  // namespace
 
-bool LiteDatabase::executeStatements(const std::string& sql) {
+bool LiteDatabase::executeStatements(std::string_view sql) {
   return executeStatementsWithResultBlock(sql, nullptr);
 }
 
 bool LiteDatabase::executeStatementsWithResultBlock(
-    const std::string& sql, const LiteExecuteStatementsCallbackBlock& block) {
+    std::string_view sql, const LiteExecuteStatementsCallbackBlock& block) {
   // The engine must never see a missing handle, nor one left by a failed open.
   if (!databaseExists()) return false;
+  // The engine's batch runner reads up to a NUL, which a view need not end in: a copy.
+  // It costs little next to preparing every statement of the batch.
+  const std::string text(sql);
   char* errmsg = nullptr;
   const int rc = sqlite3_exec(
-      _db, sql.c_str(), block ? &executeStatementsRow : nullptr,
+      _db, text.c_str(), block ? &executeStatementsRow : nullptr,
       block ? const_cast<LiteExecuteStatementsCallbackBlock*>(&block) : nullptr, &errmsg);
   if (errmsg) {
     if (_logsErrors) liteLog(format("Error inserting batch: %s", errmsg));
