@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -1135,6 +1136,197 @@ bool LiteDatabase::checkpointNameError(int checkpointMode, const std::optional<s
 
 bool LiteDatabase::checkpointError(int checkpointMode, std::optional<LiteError>* error) {
   return checkpointNameError(checkpointMode, std::nullopt, error);
+}
+
+// --- Online backup -------------------------------------------------------------------
+
+namespace {
+
+// The file of a connection's main database; "" for a memory or temporary one.
+std::string mainDatabaseFile(sqlite3* db) {
+  const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+  return file ? file : "";
+}
+
+// Whether the two names are one file, whatever way they spell it (links included).
+bool sameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ignored;
+  return std::filesystem::equivalent(a, b, ignored);
+}
+
+// The name to open a backup's path by: the engine reads ":memory:" (and, built for it,
+// "file:" names) as something other than a file, so such a relative path gets "./".
+std::string backupFileName(const std::string& path) {
+  if (path == ":memory:" || path.rfind("file:", 0) == 0) return "./" + path;
+  return path;
+}
+
+// Whether anything, a dangling link included, has the name.
+bool nameTaken(const std::filesystem::path& path) {
+  std::error_code ignored;
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
+}
+
+// Ends an engine backup however the backup is left.
+struct EngineBackupFinish {
+  void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
+};
+
+}  // namespace
+
+std::string LiteDatabase::backupName() const {
+  if (!_databasePath) return "an in-memory database";
+  if (_databasePath->empty()) return "a temporary database";
+  return *_databasePath;
+}
+
+bool LiteDatabase::failBackup(LiteError failure, std::optional<LiteError>* error) const {
+  if (_logsErrors) liteLog(failure.description);
+  if (error) *error = std::move(failure);
+  return false;
+}
+
+std::optional<LiteError> LiteDatabase::backupObstacle(const std::string& destinationName,
+                                                      const std::string& destinationFile,
+                                                      const LiteDatabase* destination) const {
+  const auto obstacle = [&](int code, const char* reason) {
+    return LiteError{
+        "LiteDatabase", code,
+        "Could not back up " + backupName() + " to " + destinationName + ": " + reason};
+  };
+  if (!_isOpen || !_db) return obstacle(SQLITE_MISUSE, "the source is not open");
+  if (destination && (!destination->_isOpen || !destination->_db)) {
+    return obstacle(SQLITE_MISUSE, "the destination is not open");
+  }
+  if (destination == this || (destination && destination->_db == _db) ||
+      sameFile(mainDatabaseFile(_db), destinationFile)) {
+    return obstacle(SQLITE_MISUSE, "the destination is the source database");
+  }
+  if (_isExecutingStatement) return obstacle(SQLITE_MISUSE, "the source is in use");
+  if (destination && destination->_isExecutingStatement) {
+    return obstacle(SQLITE_MISUSE, "the destination is in use");
+  }
+  // The engine would commit the copy under the destination's open transaction, which
+  // its connection would then go on to commit or roll back as if nothing had happened.
+  if (destination && !sqlite3_get_autocommit(destination->_db)) {
+    return obstacle(SQLITE_ERROR, "the destination is in a transaction");
+  }
+  // The engine refuses to copy a database its own connection is writing (the copy
+  // would hold what may yet be rolled back); say why rather than "database is locked".
+  if (sqlite3_txn_state(_db, "main") == SQLITE_TXN_WRITE) {
+    return obstacle(SQLITE_BUSY, "the source is in a write transaction");
+  }
+  return std::nullopt;
+}
+
+bool LiteDatabase::backupTo(const std::string& path, std::optional<LiteError>* error) {
+  return backupTo(path, -1, nullptr, error);
+}
+
+bool LiteDatabase::backupTo(LiteDatabase& destination, std::optional<LiteError>* error) {
+  return backupTo(destination, -1, nullptr, error);
+}
+
+bool LiteDatabase::backupTo(LiteDatabase& destination, int pagesPerStep,
+                            const LiteBackupProgressBlock& progress,
+                            std::optional<LiteError>* error) {
+  const std::string destinationName = destination.backupName();
+  if (std::optional<LiteError> obstacle =
+          backupObstacle(destinationName, mainDatabaseFile(destination._db), &destination)) {
+    return failBackup(std::move(*obstacle), error);
+  }
+  return backupInto(destination, destinationName, pagesPerStep, progress, error);
+}
+
+bool LiteDatabase::backupTo(const std::string& path, int pagesPerStep,
+                            const LiteBackupProgressBlock& progress,
+                            std::optional<LiteError>* error) {
+  if (path.empty()) {
+    return failBackup(LiteError{"LiteDatabase", SQLITE_MISUSE,
+                                "Could not back up " + backupName() + ": no path was given"},
+                      error);
+  }
+  const std::string file = backupFileName(path);
+  if (std::optional<LiteError> obstacle = backupObstacle(path, file, nullptr)) {
+    return failBackup(std::move(*obstacle), error);
+  }
+
+  // What the engine may create for the destination; whatever of it was not there before
+  // goes again when the backup fails, so a failure leaves nothing behind.
+  const std::array<std::string, 4> names{file, file + "-journal", file + "-wal", file + "-shm"};
+  std::array<bool, 4> taken{};
+  for (std::size_t i = 0; i < names.size(); ++i) taken[i] = nameTaken(names[i]);
+
+  bool ok;
+  {
+    LiteDatabase destination(file);
+    destination.setLogsErrors(false);
+    destination.setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+    if (destination.openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
+      ok = backupInto(destination, path, pagesPerStep, progress, error);
+    } else {
+      ok = failBackup(LiteError{"LiteDatabase", destination.lastErrorCode(),
+                                "Could not back up " + backupName() + " to " + path + ": " +
+                                    destination.lastErrorMessage()},
+                      error);
+    }
+  }
+  if (!ok) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      std::error_code ignored;
+      if (!taken[i]) std::filesystem::remove(names[i], ignored);
+    }
+  }
+  return ok;
+}
+
+bool LiteDatabase::backupInto(LiteDatabase& destination, const std::string& destinationName,
+                              int pagesPerStep, const LiteBackupProgressBlock& progress,
+                              std::optional<LiteError>* error) {
+  const auto failure = [&](int code, const std::string& reason) {
+    return failBackup(
+        LiteError{"LiteDatabase", code,
+                  "Could not back up " + backupName() + " to " + destinationName + ": " + reason},
+        error);
+  };
+  // The destination is the backup's for the whole copy, its progress blocks included:
+  // the engine holds its write transaction from the first step to the last.
+  InUseScope destinationInUse(destination._isExecutingStatement);
+  std::unique_ptr<sqlite3_backup, EngineBackupFinish> backup;
+  {
+    InUseScope inUse(_isExecutingStatement);
+    backup.reset(sqlite3_backup_init(destination._db, "main", _db, "main"));
+  }
+  if (!backup) {
+    return failure(sqlite3_errcode(destination._db), sqlite3_errmsg(destination._db));
+  }
+
+  const int pages = pagesPerStep > 0 ? pagesPerStep : -1;
+  int rc;
+  bool stopped = false;
+  do {
+    {
+      // The source is ours only during a step: between steps its connection may be
+      // used (its writes are carried into the copy).
+      InUseScope inUse(_isExecutingStatement);
+      rc = sqlite3_backup_step(backup.get(), pages);
+    }
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) break;
+    if (progress &&
+        !progress(sqlite3_backup_remaining(backup.get()), sqlite3_backup_pagecount(backup.get())) &&
+        rc != SQLITE_DONE) {
+      stopped = true;
+    }
+  } while (rc != SQLITE_DONE && !stopped);
+  // Rolls the destination back unless the last step finished the copy.
+  const int finished = sqlite3_backup_finish(backup.release());
+
+  if (stopped) return failure(SQLITE_ABORT, "stopped by its progress block");
+  if (rc != SQLITE_DONE) return failure(rc & 0xff, sqlite3_errstr(rc));
+  if (finished != SQLITE_OK) return failure(finished & 0xff, sqlite3_errstr(finished));
+  return true;
 }
 
 // --- Batches -----------------------------------------------------------------------

@@ -60,6 +60,12 @@ using LiteStatementCache =
 
 class LiteDatabase;
 
+// What a backup's progress block hears after each step: the pages still to copy and the
+// source's page count. Answering false stops the backup before its end, leaving the
+// destination as it was; the answer after the last step (remaining 0) is ignored, as
+// the copy is complete by then.
+using LiteBackupProgressBlock = std::function<bool(int remaining, int pageCount)>;
+
 // A connection class, known by its databaseWithPath: what the serial queue and the pool
 // call to make their connections. A specialised connection class supplies its own
 // (same signature, returning an object of the specialised class).
@@ -283,6 +289,31 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                            std::optional<LiteError>* error);
   bool checkpointError(int checkpointMode, std::optional<LiteError>* error);
 
+  // --- Online backup ---------------------------------------------------------------
+  // Copies this connection's main database through the engine's online backup into the
+  // destination connection's main database, replacing its content, or into the file at
+  // the path (created when missing; a relative path is the file's, never a special
+  // engine name). The copy is consistent: when another connection writes the source
+  // between steps the engine starts the copy over, and writes through this connection
+  // are carried into it. A step copies pagesPerStep pages (0 or less: all of them at
+  // once); the progress block, when given, hears after each step.
+  //
+  // The destination changes all at once or not at all. A backup that cannot run or
+  // finish (either connection closed or in use, the source in a write transaction or
+  // locked beyond maxBusyRetryTimeInterval, the destination reading or locked, a path
+  // that cannot be written, a destination that is the source's own database, a
+  // progress block that stops it) leaves both databases as they were and removes any
+  // file it created. It then returns false and hands over a LiteError (domain
+  // "LiteDatabase", the engine's primary result code) whose description names the
+  // source, the destination and the reason; the same text is logged when logsErrors
+  // is set.
+  bool backupTo(const std::string& path, std::optional<LiteError>* error);
+  bool backupTo(const std::string& path, int pagesPerStep, const LiteBackupProgressBlock& progress,
+                std::optional<LiteError>* error);
+  bool backupTo(LiteDatabase& destination, std::optional<LiteError>* error);
+  bool backupTo(LiteDatabase& destination, int pagesPerStep,
+                const LiteBackupProgressBlock& progress, std::optional<LiteError>* error);
+
   // --- Single-value queries ---------------------------------------------------------
   // The first column of the first row, or the default (none, 0, false) when there is
   // no row or the query fails: the two cannot be told apart. Arguments bind as for
@@ -410,6 +441,16 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
 
  private:
   bool runTransactionStatement(const char* sql, bool inTransactionAfter);
+  // The database as a backup's messages name it: its path, or what kind of private one.
+  std::string backupName() const;
+  // Why a backup from this connection into the destination's file (and connection,
+  // when one is given) cannot begin; none when it can. Asked before anything is opened.
+  std::optional<LiteError> backupObstacle(const std::string& destinationName,
+                                          const std::string& destinationFile,
+                                          const LiteDatabase* destination) const;
+  bool backupInto(LiteDatabase& destination, const std::string& destinationName, int pagesPerStep,
+                  const LiteBackupProgressBlock& progress, std::optional<LiteError>* error);
+  bool failBackup(LiteError failure, std::optional<LiteError>* error) const;
   static int busyHandler(void* context, int count);
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   std::shared_ptr<LiteDatabase> firstSharedSelf();
