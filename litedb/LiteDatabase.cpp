@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -284,6 +285,25 @@ void LiteDatabase::warnInUse() {
 
 // --- Statement cache ---------------------------------------------------------------
 
+namespace {
+
+// Prepares the first statement of the text. A view need not end in a NUL, so the
+// engine is given its length; it then copies the text onto its heap to end it in one
+// before parsing, so a short text is copied here instead, onto the stack, which costs
+// less. A text longer than the engine takes fails with SQLITE_TOOBIG rather than being
+// cut short.
+int prepareStatement(sqlite3* db, std::string_view sql, sqlite3_stmt** pStmt) {
+  char text[512];
+  if (sql.size() < sizeof text) {
+    std::memcpy(text, sql.data(), sql.size());
+    text[sql.size()] = '\0';
+    return sqlite3_prepare_v2(db, text, static_cast<int>(sql.size()) + 1, pStmt, nullptr);
+  }
+  return sqlite3_prepare_v2(db, sql.data(), engineLength(sql), pStmt, nullptr);
+}
+
+}  // namespace
+
 void LiteDatabase::setShouldCacheStatements(bool value) {
   _shouldCacheStatements = value;
   if (_shouldCacheStatements && !_cachedStatements) {
@@ -431,9 +451,7 @@ void LiteDatabase::logPrepareFailure(std::string_view sql) {
     }
   }
   sqlite3_stmt* pStmt = nullptr;
-  // By its length: a view need not end in a NUL. A text longer than the engine takes
-  // fails to prepare with SQLITE_TOOBIG rather than being cut short.
-  if (sqlite3_prepare_v2(_db, sql.data(), engineLength(sql), &pStmt, nullptr) != SQLITE_OK) {
+  if (prepareStatement(_db, sql, &pStmt) != SQLITE_OK) {
     logPrepareFailure(sql);
     sqlite3_finalize(pStmt);
     return nullptr;
