@@ -10,8 +10,9 @@
 //   PointSelect  10,000 point selects by primary key, each a new query with one argument.
 //   Update       10,000 single-row updates with arguments.
 //
-// Contenders: litedb with its statement cache off and on; the C API as a careful C
-// programmer writes it (each statement prepared once, then reset and rebound; a scan
+// Contenders: litedb with its statement cache off and on, each passing its SQL text as
+// a std::string it keeps and, in the "literal" contenders, as a string literal; the C API as a
+// careful C programmer writes it (each statement prepared once, then reset and rebound; a scan
 // looks its column indexes up by name once per pass); SQLiteCpp with one reused
 // SQLite::Statement.
 //
@@ -25,14 +26,22 @@
 #include <string_view>
 
 enum class BulkScenario { Insert, Scan, PointSelect, Update };
-enum class BulkContenderKind { CApi, LitedbCacheOn, LitedbCacheOff, SQLiteCpp };
+enum class BulkContenderKind {
+  CApi,
+  LitedbCacheOn,
+  LitedbCacheOff,
+  SQLiteCpp,
+  LitedbCacheOnLiteral,
+  LitedbCacheOffLiteral
+};
 
 // How many operations one run of the scenario does (inserts, rows, selects, updates).
 int bulkOperationsPerRun(BulkScenario scenario);
 
 // The names the benchmark and the instruction counter use ("BulkInsert", "ScanByName",
-// "PointSelect", "UpdateRows"; "sqlite3", "litedb_cacheOn", "litedb_cacheOff",
-// "SQLiteCpp"), and back; false when the name is none of them.
+// "PointSelect", "UpdateRows"; "sqlite3", "litedb/cacheOn", "litedb/cacheOff",
+// "SQLiteCpp", "litedb/cacheOn/literal", "litedb/cacheOff/literal"), and back; false
+// when the name is none of them.
 std::string_view bulkScenarioName(BulkScenario scenario);
 std::string_view bulkContenderName(BulkContenderKind kind);
 bool bulkScenarioNamed(std::string_view name, BulkScenario* scenario);

@@ -27,8 +27,9 @@
 // click costs.
 //
 // The bulk scenarios (BulkInsert, ScanByName, PointSelect, UpdateRows; see
-// BulkScenarios.h) come after these, four benchmarks each: litedb with its statement
-// cache off and on, the C API and SQLiteCpp, all reusing their statements. Items are
+// BulkScenarios.h) come after these, six benchmarks each: litedb with its statement
+// cache off and on (each with its SQL text in a std::string and as a literal), the C
+// API and SQLiteCpp, all reusing their statements. Items are
 // inserts, rows, selects and updates. bench/instruction-counts counts the instructions
 // of the same work.
 //
@@ -604,6 +605,7 @@ const bool kBulkBenchmarksRegistered = [] {
                                 BulkScenario::Update}) {
     for (BulkContenderKind kind :
          {BulkContenderKind::LitedbCacheOff, BulkContenderKind::LitedbCacheOn,
+          BulkContenderKind::LitedbCacheOffLiteral, BulkContenderKind::LitedbCacheOnLiteral,
           BulkContenderKind::CApi, BulkContenderKind::SQLiteCpp}) {
       const std::string name =
           std::string(bulkScenarioName(scenario)) + "_" + std::string(bulkContenderName(kind));

@@ -3,7 +3,8 @@
 // valgrind's callgrind:
 //
 //   LiteDatabaseInstructionCounts <BulkInsert|ScanByName|PointSelect|UpdateRows>
-//                                 <sqlite3|litedb/cacheOn|litedb/cacheOff|SQLiteCpp>
+//                                 <sqlite3|litedb/cacheOn|litedb/cacheOff|SQLiteCpp|
+//                                  litedb/cacheOn/literal|litedb/cacheOff/literal>
 //
 // It sets the contender up, does one run to warm up (statements prepared or cached,
 // pages read), tidies as the benchmark does between runs, then does the measured run
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
   if (argc != 3 || !bulkScenarioNamed(argv[1], &scenario) || !bulkContenderNamed(argv[2], &kind)) {
     std::fprintf(stderr,
                  "usage: %s <BulkInsert|ScanByName|PointSelect|UpdateRows> "
-                 "<sqlite3|litedb/cacheOn|litedb/cacheOff|SQLiteCpp>\n",
+                 "<sqlite3|litedb/cacheOn|litedb/cacheOff|SQLiteCpp|litedb/cacheOn/literal|"
+                 "litedb/cacheOff/literal>\n",
                  argv[0]);
     return 2;
   }

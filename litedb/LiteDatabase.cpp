@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -14,6 +16,8 @@
 #include "litedb/LiteLog.h"
 #include "litedb/LiteResultSetAllocation.h"
 
+using litedb_internal::concat;
+using litedb_internal::engineLength;
 using litedb_internal::format;
 
 namespace {
@@ -281,6 +285,25 @@ void LiteDatabase::warnInUse() {
 
 // --- Statement cache ---------------------------------------------------------------
 
+namespace {
+
+// Prepares the first statement of the text. A view need not end in a NUL, so the
+// engine is given its length; it then copies the text onto its heap to end it in one
+// before parsing, so a short text is copied here instead, onto the stack, which costs
+// less. A text longer than the engine takes fails with SQLITE_TOOBIG rather than being
+// cut short.
+int prepareStatement(sqlite3* db, std::string_view sql, sqlite3_stmt** pStmt) {
+  char text[512];
+  if (sql.size() < sizeof text) {
+    std::memcpy(text, sql.data(), sql.size());
+    text[sql.size()] = '\0';
+    return sqlite3_prepare_v2(db, text, static_cast<int>(sql.size()) + 1, pStmt, nullptr);
+  }
+  return sqlite3_prepare_v2(db, sql.data(), engineLength(sql), pStmt, nullptr);
+}
+
+}  // namespace
+
 void LiteDatabase::setShouldCacheStatements(bool value) {
   _shouldCacheStatements = value;
   if (_shouldCacheStatements && !_cachedStatements) {
@@ -301,13 +324,13 @@ void LiteDatabase::setCachedStatements(std::optional<LiteStatementCache> cachedS
   }
 }
 
-std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(const std::string& query) {
+std::shared_ptr<LiteStatement> LiteDatabase::cachedStatementForQuery(std::string_view query) {
   const std::shared_ptr<LiteStatement>* statement = idleCachedStatement(query);
   return statement ? *statement : nullptr;
 }
 
 [[gnu::always_inline]] inline const std::shared_ptr<LiteStatement>*
-LiteDatabase::idleCachedStatement(const std::string& query) {
+LiteDatabase::idleCachedStatement(std::string_view query) {
   LiteStatementCache::value_type* entry = _lastCacheEntry;
   if (!entry || entry->first != query) {
     entry = cacheEntryForQuery(query);
@@ -320,7 +343,7 @@ LiteDatabase::idleCachedStatement(const std::string& query) {
 }
 
 [[gnu::cold]] LiteStatementCache::value_type* LiteDatabase::cacheEntryForQuery(
-    const std::string& query) {
+    std::string_view query) {
   if (!_cachedStatements) return nullptr;
   const auto found = _cachedStatements->find(query);
   if (found == _cachedStatements->end()) return nullptr;
@@ -329,14 +352,19 @@ LiteDatabase::idleCachedStatement(const std::string& query) {
 }
 
 void LiteDatabase::setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
-                                              const std::optional<std::string>& query) {
+                                              std::optional<std::string_view> query) {
   if (!query) {
     liteLog("API misuse, -[LiteDatabase setCachedStatement:forQuery:] query must not be nil");
     return;
   }
   if (!_cachedStatements) _cachedStatements.emplace();
-  statement->setQuery(*query);
-  LiteStatementCache::value_type& entry = *_cachedStatements->try_emplace(*query).first;
+  statement->setQuery(std::string(*query));
+  auto found = _cachedStatements->find(*query);
+  if (found == _cachedStatements->end()) {
+    found =
+        _cachedStatements->emplace(std::string(*query), LiteStatementCache::mapped_type()).first;
+  }
+  LiteStatementCache::value_type& entry = *found;
   std::vector<std::shared_ptr<LiteStatement>>& statements = entry.second;
   if (std::find(statements.begin(), statements.end(), statement) == statements.end()) {
     statements.push_back(statement);
@@ -391,10 +419,10 @@ std::shared_ptr<LiteDatabase> LiteDatabase::sharedSelfForResultSet() {
   return std::shared_ptr<LiteDatabase>(std::shared_ptr<LiteDatabase>(), this);
 }
 
-void LiteDatabase::logPrepareFailure(const std::string& sql) {
+void LiteDatabase::logPrepareFailure(std::string_view sql) {
   if (_logsErrors) {
     liteLog(format("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str()));
-    liteLog("DB Query: " + sql);
+    liteLog(concat({"DB Query: ", sql}));
     liteLog("DB Path: " + _databasePath.value_or("(null)"));
   }
   if (_crashOnErrors) std::abort();
@@ -405,7 +433,7 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
 // removed), or else a newly prepared one (*cached nullptr). nullptr when it does not
 // prepare, after the failure has been logged; the engine's error is still current.
 [[gnu::always_inline]] inline sqlite3_stmt* LiteDatabase::statementForQuery(
-    const std::string& sql, const std::shared_ptr<LiteStatement>** cached) {
+    std::string_view sql, const std::shared_ptr<LiteStatement>** cached) {
   *cached = nullptr;
   if (_shouldCacheStatements) {
     if (const std::shared_ptr<LiteStatement>* found = idleCachedStatement(sql)) {
@@ -423,7 +451,7 @@ void LiteDatabase::logPrepareFailure(const std::string& sql) {
     }
   }
   sqlite3_stmt* pStmt = nullptr;
-  if (sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
+  if (prepareStatement(_db, sql, &pStmt) != SQLITE_OK) {
     logPrepareFailure(sql);
     sqlite3_finalize(pStmt);
     return nullptr;
@@ -483,7 +511,7 @@ std::span<const LiteValue> spanOf(const std::vector<LiteValue>* values) {
 }  // namespace
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
-    const std::string& sql, const std::vector<LiteValue>* arrayArgs,
+    std::string_view sql, const std::vector<LiteValue>* arrayArgs,
     const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
   return executeQueryCore(sql, CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
@@ -499,9 +527,8 @@ bool LiteDatabase::mayExecute() {
   return true;
 }
 
-[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation,
-                                                const std::string& sql) const {
-  liteLog(description() + " " + operation + ": " + sql);
+[[gnu::cold]] void LiteDatabase::traceStatement(const char* operation, std::string_view sql) const {
+  liteLog(concat({description(), " ", operation, ": ", sql}));
 }
 
 // Binds the named arguments (keys without the colon) of a dictionary; returns how many
@@ -588,7 +615,7 @@ constexpr bool kUpdateEngineCopies = false;
   return idx;
 }
 
-std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string& sql,
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(std::string_view sql,
                                                               const CoreArguments& arguments) {
   if (!mayExecute()) return nullptr;
   InUseScope inUse(_isExecutingStatement);
@@ -632,22 +659,22 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryCore(const std::string&
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithArgumentsInArray(
-    const std::string& sql, const std::vector<LiteValue>& arguments) {
+    std::string_view sql, const std::vector<LiteValue>& arguments) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &arguments, nullptr, nullptr);
 }
 
-std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithVAList(const std::string& sql,
+std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithVAList(std::string_view sql,
                                                                     const LiteVAList& args) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, &args);
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithParameterDictionary(
-    const std::string& sql, const LiteDictionary& arguments) {
+    std::string_view sql, const LiteDictionary& arguments) {
   return executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments, nullptr);
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
-    const std::string& sql, const std::vector<LiteValue>& values, std::optional<LiteError>* error) {
+    std::string_view sql, const std::vector<LiteValue>& values, std::optional<LiteError>* error) {
   std::shared_ptr<LiteResultSet> rs =
       executeQueryWithArgumentsInArrayOrDictionaryOrVAList(sql, &values, nullptr, nullptr);
   if (!rs && error) *error = lastError();
@@ -655,14 +682,13 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryValuesError(
 }
 
 bool LiteDatabase::executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
-    const std::string& sql, std::optional<LiteError>* error,
-    const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
-    const LiteVAList* args) {
+    std::string_view sql, std::optional<LiteError>* error, const std::vector<LiteValue>* arrayArgs,
+    const LiteDictionary* dictionaryArgs, const LiteVAList* args) {
   return executeUpdateCore(sql, error,
                            CoreArguments{spanOf(arrayArgs), dictionaryArgs, spanOf(args), {}});
 }
 
-bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+bool LiteDatabase::executeUpdateCore(std::string_view sql, std::optional<LiteError>* error,
                                      const CoreArguments& arguments) {
   if (!mayExecute()) return false;
   InUseScope inUse(_isExecutingStatement);
@@ -683,9 +709,9 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   const int idx = bindArguments(pStmt, queryCount, cachedStmt, arguments, true, error);
   if (idx != queryCount) {
     const std::string message = format(
-        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) "
+        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%.*s) "
         "(executeUpdate)",
-        idx, queryCount, sql.c_str());
+        idx, queryCount, static_cast<int>(sql.size()), sql.data());
     if (_logsErrors) liteLog(message);
     if (error) *error = errorWithMessage(message);
     discardStatement(pStmt, cachedStmt);
@@ -713,27 +739,28 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
   if (closeErrorCode != SQLITE_OK && _logsErrors) {
     liteLog(format("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
                    sqlite3_errmsg(_db)));
-    liteLog("DB Query: " + sql);
+    liteLog(concat({"DB Query: ", sql}));
   }
 
   return rc == SQLITE_DONE || rc == SQLITE_OK;
 }
 
 // What an update's step gave other than SQLITE_DONE: logged, and handed over in *error.
-[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, const std::string& sql,
+[[gnu::cold]] void LiteDatabase::reportUpdateStep(int rc, std::string_view sql,
                                                   std::optional<LiteError>* error) {
   if (rc == SQLITE_ROW) {
-    const std::string message = "A executeUpdate is being called with a query string '" + sql + "'";
+    const std::string message =
+        concat({"A executeUpdate is being called with a query string '", sql, "'"});
     if (_logsErrors) {
       liteLog(message);
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
     if (error) *error = errorWithMessage(message);
   } else if (rc == SQLITE_INTERRUPT) {
     if (_logsErrors) {
       liteLog(format("Error calling sqlite3_step. Query was interrupted (%d: %s) SQLITE_INTERRUPT",
                      rc, sqlite3_errmsg(_db)));
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
   } else {
     if (error) *error = lastError();
@@ -747,29 +774,29 @@ bool LiteDatabase::executeUpdateCore(const std::string& sql, std::optional<LiteE
       } else {
         liteLog(format("Unknown error calling sqlite3_step (%d: %s) eu", rc, sqlite3_errmsg(_db)));
       }
-      liteLog("DB Query: " + sql);
+      liteLog(concat({"DB Query: ", sql}));
     }
   }
 }
 
-bool LiteDatabase::executeUpdateWithArgumentsInArray(const std::string& sql,
+bool LiteDatabase::executeUpdateWithArgumentsInArray(std::string_view sql,
                                                      const std::vector<LiteValue>& arguments) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, &arguments,
                                                                     nullptr, nullptr);
 }
 
-bool LiteDatabase::executeUpdateWithVAList(const std::string& sql, const LiteVAList& args) {
+bool LiteDatabase::executeUpdateWithVAList(std::string_view sql, const LiteVAList& args) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr, nullptr,
                                                                     &args);
 }
 
-bool LiteDatabase::executeUpdateWithParameterDictionary(const std::string& sql,
+bool LiteDatabase::executeUpdateWithParameterDictionary(std::string_view sql,
                                                         const LiteDictionary& arguments) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, nullptr, nullptr,
                                                                     &arguments, nullptr);
 }
 
-bool LiteDatabase::executeUpdateValuesError(const std::string& sql,
+bool LiteDatabase::executeUpdateValuesError(std::string_view sql,
                                             const std::vector<LiteValue>& values,
                                             std::optional<LiteError>* error) {
   return executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(sql, error, &values, nullptr,
@@ -846,7 +873,7 @@ bool fits(Kind given, Kind wanted) {
 
 }  // namespace
 
-bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string& sql,
+bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(std::string_view sql,
                                                               const LiteFormatArgumentList& args,
                                                               std::string& cleanedSQL,
                                                               std::vector<LiteValue>& arguments) {
@@ -974,15 +1001,17 @@ bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string&
         if (nextArgument >= args.size()) {
           liteLog(
               format("Error: the format's %%%s needs argument %zu, but only %zu were given "
-                     "(%s)",
-                     conversion.c_str(), nextArgument + 1, args.size(), sql.c_str()));
+                     "(%.*s)",
+                     conversion.c_str(), nextArgument + 1, args.size(),
+                     static_cast<int>(sql.size()), sql.data()));
           return false;
         }
         const LiteFormatArgument& given = args[nextArgument++];
         if (!fits(given.kind(), *wanted)) {
-          liteLog(format("Error: the format's %%%s takes %s, but argument %zu is %s (%s)",
+          liteLog(format("Error: the format's %%%s takes %s, but argument %zu is %s (%.*s)",
                          conversion.c_str(), LiteFormatArgument::kindName(*wanted), nextArgument,
-                         LiteFormatArgument::kindName(given.kind()), sql.c_str()));
+                         LiteFormatArgument::kindName(given.kind()), static_cast<int>(sql.size()),
+                         sql.data()));
           return false;
         }
         arg = make(given);
@@ -1005,7 +1034,7 @@ bool LiteDatabase::extractSQLArgumentsListIntoStringArguments(const std::string&
 }
 
 std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithFormatList(
-    const std::string& format, const LiteFormatArgumentList& args) {
+    std::string_view format, const LiteFormatArgumentList& args) {
   std::string sql;
   sql.reserve(format.size());
   std::vector<LiteValue> arguments;
@@ -1013,7 +1042,7 @@ std::shared_ptr<LiteResultSet> LiteDatabase::executeQueryWithFormatList(
   return executeQueryWithArgumentsInArray(sql, arguments);
 }
 
-bool LiteDatabase::executeUpdateWithFormatList(const std::string& format,
+bool LiteDatabase::executeUpdateWithFormatList(std::string_view format,
                                                const LiteFormatArgumentList& args) {
   std::string sql;
   sql.reserve(format.size());
@@ -1127,6 +1156,197 @@ bool LiteDatabase::checkpointError(int checkpointMode, std::optional<LiteError>*
   return checkpointNameError(checkpointMode, std::nullopt, error);
 }
 
+// --- Online backup -------------------------------------------------------------------
+
+namespace {
+
+// The file of a connection's main database; "" for a memory or temporary one.
+std::string mainDatabaseFile(sqlite3* db) {
+  const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+  return file ? file : "";
+}
+
+// Whether the two names are one file, whatever way they spell it (links included).
+bool sameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ignored;
+  return std::filesystem::equivalent(a, b, ignored);
+}
+
+// The name to open a backup's path by: the engine reads ":memory:" (and, built for it,
+// "file:" names) as something other than a file, so such a relative path gets "./".
+std::string backupFileName(const std::string& path) {
+  if (path == ":memory:" || path.rfind("file:", 0) == 0) return "./" + path;
+  return path;
+}
+
+// Whether anything, a dangling link included, has the name.
+bool nameTaken(const std::filesystem::path& path) {
+  std::error_code ignored;
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
+}
+
+// Ends an engine backup however the backup is left.
+struct EngineBackupFinish {
+  void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
+};
+
+}  // namespace
+
+std::string LiteDatabase::backupName() const {
+  if (!_databasePath) return "an in-memory database";
+  if (_databasePath->empty()) return "a temporary database";
+  return *_databasePath;
+}
+
+bool LiteDatabase::failBackup(LiteError failure, std::optional<LiteError>* error) const {
+  if (_logsErrors) liteLog(failure.description);
+  if (error) *error = std::move(failure);
+  return false;
+}
+
+std::optional<LiteError> LiteDatabase::backupObstacle(const std::string& destinationName,
+                                                      const std::string& destinationFile,
+                                                      const LiteDatabase* destination) const {
+  const auto obstacle = [&](int code, const char* reason) {
+    return LiteError{
+        "LiteDatabase", code,
+        "Could not back up " + backupName() + " to " + destinationName + ": " + reason};
+  };
+  if (!_isOpen || !_db) return obstacle(SQLITE_MISUSE, "the source is not open");
+  if (destination && (!destination->_isOpen || !destination->_db)) {
+    return obstacle(SQLITE_MISUSE, "the destination is not open");
+  }
+  if (destination == this || (destination && destination->_db == _db) ||
+      sameFile(mainDatabaseFile(_db), destinationFile)) {
+    return obstacle(SQLITE_MISUSE, "the destination is the source database");
+  }
+  if (_isExecutingStatement) return obstacle(SQLITE_MISUSE, "the source is in use");
+  if (destination && destination->_isExecutingStatement) {
+    return obstacle(SQLITE_MISUSE, "the destination is in use");
+  }
+  // The engine would commit the copy under the destination's open transaction, which
+  // its connection would then go on to commit or roll back as if nothing had happened.
+  if (destination && !sqlite3_get_autocommit(destination->_db)) {
+    return obstacle(SQLITE_ERROR, "the destination is in a transaction");
+  }
+  // The engine refuses to copy a database its own connection is writing (the copy
+  // would hold what may yet be rolled back); say why rather than "database is locked".
+  if (sqlite3_txn_state(_db, "main") == SQLITE_TXN_WRITE) {
+    return obstacle(SQLITE_BUSY, "the source is in a write transaction");
+  }
+  return std::nullopt;
+}
+
+bool LiteDatabase::backupTo(const std::string& path, std::optional<LiteError>* error) {
+  return backupTo(path, -1, nullptr, error);
+}
+
+bool LiteDatabase::backupTo(LiteDatabase& destination, std::optional<LiteError>* error) {
+  return backupTo(destination, -1, nullptr, error);
+}
+
+bool LiteDatabase::backupTo(LiteDatabase& destination, int pagesPerStep,
+                            const LiteBackupProgressBlock& progress,
+                            std::optional<LiteError>* error) {
+  const std::string destinationName = destination.backupName();
+  if (std::optional<LiteError> obstacle =
+          backupObstacle(destinationName, mainDatabaseFile(destination._db), &destination)) {
+    return failBackup(std::move(*obstacle), error);
+  }
+  return backupInto(destination, destinationName, pagesPerStep, progress, error);
+}
+
+bool LiteDatabase::backupTo(const std::string& path, int pagesPerStep,
+                            const LiteBackupProgressBlock& progress,
+                            std::optional<LiteError>* error) {
+  if (path.empty()) {
+    return failBackup(LiteError{"LiteDatabase", SQLITE_MISUSE,
+                                "Could not back up " + backupName() + ": no path was given"},
+                      error);
+  }
+  const std::string file = backupFileName(path);
+  if (std::optional<LiteError> obstacle = backupObstacle(path, file, nullptr)) {
+    return failBackup(std::move(*obstacle), error);
+  }
+
+  // What the engine may create for the destination; whatever of it was not there before
+  // goes again when the backup fails, so a failure leaves nothing behind.
+  const std::array<std::string, 4> names{file, file + "-journal", file + "-wal", file + "-shm"};
+  std::array<bool, 4> taken{};
+  for (std::size_t i = 0; i < names.size(); ++i) taken[i] = nameTaken(names[i]);
+
+  bool ok;
+  {
+    LiteDatabase destination(file);
+    destination.setLogsErrors(false);
+    destination.setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+    if (destination.openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
+      ok = backupInto(destination, path, pagesPerStep, progress, error);
+    } else {
+      ok = failBackup(LiteError{"LiteDatabase", destination.lastErrorCode(),
+                                "Could not back up " + backupName() + " to " + path + ": " +
+                                    destination.lastErrorMessage()},
+                      error);
+    }
+  }
+  if (!ok) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      std::error_code ignored;
+      if (!taken[i]) std::filesystem::remove(names[i], ignored);
+    }
+  }
+  return ok;
+}
+
+bool LiteDatabase::backupInto(LiteDatabase& destination, const std::string& destinationName,
+                              int pagesPerStep, const LiteBackupProgressBlock& progress,
+                              std::optional<LiteError>* error) {
+  const auto failure = [&](int code, const std::string& reason) {
+    return failBackup(
+        LiteError{"LiteDatabase", code,
+                  "Could not back up " + backupName() + " to " + destinationName + ": " + reason},
+        error);
+  };
+  // The destination is the backup's for the whole copy, its progress blocks included:
+  // the engine holds its write transaction from the first step to the last.
+  InUseScope destinationInUse(destination._isExecutingStatement);
+  std::unique_ptr<sqlite3_backup, EngineBackupFinish> backup;
+  {
+    InUseScope inUse(_isExecutingStatement);
+    backup.reset(sqlite3_backup_init(destination._db, "main", _db, "main"));
+  }
+  if (!backup) {
+    return failure(sqlite3_errcode(destination._db), sqlite3_errmsg(destination._db));
+  }
+
+  const int pages = pagesPerStep > 0 ? pagesPerStep : -1;
+  int rc;
+  bool stopped = false;
+  do {
+    {
+      // The source is ours only during a step: between steps its connection may be
+      // used (its writes are carried into the copy).
+      InUseScope inUse(_isExecutingStatement);
+      rc = sqlite3_backup_step(backup.get(), pages);
+    }
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) break;
+    if (progress &&
+        !progress(sqlite3_backup_remaining(backup.get()), sqlite3_backup_pagecount(backup.get())) &&
+        rc != SQLITE_DONE) {
+      stopped = true;
+    }
+  } while (rc != SQLITE_DONE && !stopped);
+  // Rolls the destination back unless the last step finished the copy.
+  const int finished = sqlite3_backup_finish(backup.release());
+
+  if (stopped) return failure(SQLITE_ABORT, "stopped by its progress block");
+  if (rc != SQLITE_DONE) return failure(rc & 0xff, sqlite3_errstr(rc));
+  if (finished != SQLITE_OK) return failure(finished & 0xff, sqlite3_errstr(finished));
+  return true;
+}
+
 // --- Batches -----------------------------------------------------------------------
 
 namespace {
@@ -1142,17 +1362,20 @@ int executeStatementsRow(void* context, int columns, char** values, char** names
 
 }  // namespace
 
-bool LiteDatabase::executeStatements(const std::string& sql) {
+bool LiteDatabase::executeStatements(std::string_view sql) {
   return executeStatementsWithResultBlock(sql, nullptr);
 }
 
 bool LiteDatabase::executeStatementsWithResultBlock(
-    const std::string& sql, const LiteExecuteStatementsCallbackBlock& block) {
+    std::string_view sql, const LiteExecuteStatementsCallbackBlock& block) {
   // The engine must never see a missing handle, nor one left by a failed open.
   if (!databaseExists()) return false;
+  // The engine's batch runner reads up to a NUL, which a view need not end in: a copy.
+  // It costs little next to preparing every statement of the batch.
+  const std::string text(sql);
   char* errmsg = nullptr;
   const int rc = sqlite3_exec(
-      _db, sql.c_str(), block ? &executeStatementsRow : nullptr,
+      _db, text.c_str(), block ? &executeStatementsRow : nullptr,
       block ? const_cast<LiteExecuteStatementsCallbackBlock*>(&block) : nullptr, &errmsg);
   if (errmsg) {
     if (_logsErrors) liteLog(format("Error inserting batch: %s", errmsg));

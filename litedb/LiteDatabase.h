@@ -12,6 +12,10 @@
 // can share them; a connection made directly (for instance on the stack) still works,
 // and its destructor closes every result set that outlived it.
 //
+// SQL text: every operation that takes it takes a std::string_view, so that a literal or
+// a std::string is passed without a copy. The text is read during the call only; what
+// the connection keeps of it (the statement cache's key, a result set's query) it copies.
+//
 // Thread-safety: a connection serves one thread at a time and has no lock of its own;
 // the in-use flag only detects re-entry. The busy handler sleeps on the calling
 // thread. The engine library must be built thread-safe (checked on construction).
@@ -25,6 +29,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "litedb/LiteArgument.h"
@@ -48,10 +53,18 @@ using LiteVAList = std::vector<LiteValue>;
 using LiteExecuteStatementsCallbackBlock = std::function<int(const LiteDictionary& row)>;
 
 // SQL text to the prepared statements kept for it (one per result set that read it at
-// the same time), in the order they were stored.
-using LiteStatementCache = std::map<std::string, std::vector<std::shared_ptr<LiteStatement>>>;
+// the same time), in the order they were stored. The comparison is transparent, so that
+// a lookup by a view of the text builds no key.
+using LiteStatementCache =
+    std::map<std::string, std::vector<std::shared_ptr<LiteStatement>>, std::less<>>;
 
 class LiteDatabase;
+
+// What a backup's progress block hears after each step: the pages still to copy and the
+// source's page count. Answering false stops the backup before its end, leaving the
+// destination as it was; the answer after the last step (remaining 0) is ignored, as
+// the copy is complete by then.
+using LiteBackupProgressBlock = std::function<bool(int remaining, int pageCount)>;
 
 // A connection class, known by its databaseWithPath: what the serial queue and the pool
 // call to make their connections. A specialised connection class supplies its own
@@ -152,29 +165,30 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   void setShouldCacheStatements(bool value);
   const std::optional<LiteStatementCache>& cachedStatements() const { return _cachedStatements; }
   void setCachedStatements(std::optional<LiteStatementCache> cachedStatements);
-  std::shared_ptr<LiteStatement> cachedStatementForQuery(const std::string& query);
+  std::shared_ptr<LiteStatement> cachedStatementForQuery(std::string_view query);
+  // Stores a copy of the text (none: logged as misuse, nothing stored).
   void setCachedStatementForQuery(const std::shared_ptr<LiteStatement>& statement,
-                                  const std::optional<std::string>& query);
+                                  std::optional<std::string_view> query);
   void clearCachedStatements();
 
   // --- Queries ---------------------------------------------------------------------
   // Only the first statement of the text runs. The result set is not stepped yet.
   std::shared_ptr<LiteResultSet> executeQueryWithArgumentsInArrayOrDictionaryOrVAList(
-      const std::string& sql, const std::vector<LiteValue>* arrayArgs,
+      std::string_view sql, const std::vector<LiteValue>* arrayArgs,
       const LiteDictionary* dictionaryArgs, const LiteVAList* args);
   std::shared_ptr<LiteResultSet> executeQueryWithArgumentsInArray(
-      const std::string& sql, const std::vector<LiteValue>& arguments);
-  std::shared_ptr<LiteResultSet> executeQueryWithVAList(const std::string& sql,
+      std::string_view sql, const std::vector<LiteValue>& arguments);
+  std::shared_ptr<LiteResultSet> executeQueryWithVAList(std::string_view sql,
                                                         const LiteVAList& args);
   std::shared_ptr<LiteResultSet> executeQueryWithParameterDictionary(
-      const std::string& sql, const LiteDictionary& arguments);
-  std::shared_ptr<LiteResultSet> executeQueryValuesError(const std::string& sql,
+      std::string_view sql, const LiteDictionary& arguments);
+  std::shared_ptr<LiteResultSet> executeQueryValuesError(std::string_view sql,
                                                          const std::vector<LiteValue>& values,
                                                          std::optional<LiteError>* error);
   // The arguments are viewed where they are (see LiteArgument.h), not copied into
   // LiteValues; the engine copies their text and bytes, as the result set steps later.
   template <class... Args>
-  std::shared_ptr<LiteResultSet> executeQuery(const std::string& sql, Args&&... args) {
+  std::shared_ptr<LiteResultSet> executeQuery(std::string_view sql, Args&&... args) {
     // On the stack: a vector would cost an allocation on every call.
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
     return executeQueryCore(sql, CoreArguments::borrowedOnly(list));
@@ -183,32 +197,31 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   // --- Updates ---------------------------------------------------------------------
   // True exactly when the single step finished with SQLITE_DONE (or SQLITE_OK).
   bool executeUpdateErrorWithArgumentsInArrayOrDictionaryOrVAList(
-      const std::string& sql, std::optional<LiteError>* error,
+      std::string_view sql, std::optional<LiteError>* error,
       const std::vector<LiteValue>* arrayArgs, const LiteDictionary* dictionaryArgs,
       const LiteVAList* args);
-  bool executeUpdateWithArgumentsInArray(const std::string& sql,
+  bool executeUpdateWithArgumentsInArray(std::string_view sql,
                                          const std::vector<LiteValue>& arguments);
-  bool executeUpdateWithVAList(const std::string& sql, const LiteVAList& args);
-  bool executeUpdateWithParameterDictionary(const std::string& sql,
-                                            const LiteDictionary& arguments);
-  bool executeUpdateValuesError(const std::string& sql, const std::vector<LiteValue>& values,
+  bool executeUpdateWithVAList(std::string_view sql, const LiteVAList& args);
+  bool executeUpdateWithParameterDictionary(std::string_view sql, const LiteDictionary& arguments);
+  bool executeUpdateValuesError(std::string_view sql, const std::vector<LiteValue>& values,
                                 std::optional<LiteError>* error);
   // The arguments are viewed where they are (see LiteArgument.h): the statement is
   // stepped and reset before the call returns, so not even the engine copies their text
   // and bytes.
   template <class... Args>
-  bool executeUpdate(const std::string& sql, Args&&... args) {
+  bool executeUpdate(std::string_view sql, Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
     return executeUpdateCore(sql, nullptr, CoreArguments::borrowedOnly(list));
   }
   template <class... Args>
-  bool executeUpdateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
+  bool executeUpdateWithErrorAndBindings(std::string_view sql, std::optional<LiteError>* error,
                                          Args&&... args) {
     const std::array<LiteArgument, sizeof...(Args)> list{LiteArgument(std::forward<Args>(args))...};
     return executeUpdateCore(sql, error, CoreArguments::borrowedOnly(list));
   }
   template <class... Args>
-  bool updateWithErrorAndBindings(const std::string& sql, std::optional<LiteError>* error,
+  bool updateWithErrorAndBindings(std::string_view sql, std::optional<LiteError>* error,
                                   Args&&... args) {
     return executeUpdateWithErrorAndBindings(sql, error, std::forward<Args>(args)...);
   }
@@ -219,21 +232,21 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   // whose kind does not fit its conversion, or a list that runs out, is logged and the
   // statement is not run (none / false). Values beyond the last conversion are ignored.
   template <class... Args>
-  std::shared_ptr<LiteResultSet> executeQueryWithFormat(const std::string& format, Args&&... args) {
+  std::shared_ptr<LiteResultSet> executeQueryWithFormat(std::string_view format, Args&&... args) {
     return executeQueryWithFormatList(
         format, LiteFormatArgumentList{LiteFormatArgument(std::forward<Args>(args))...});
   }
   template <class... Args>
-  bool executeUpdateWithFormat(const std::string& format, Args&&... args) {
+  bool executeUpdateWithFormat(std::string_view format, Args&&... args) {
     return executeUpdateWithFormatList(
         format, LiteFormatArgumentList{LiteFormatArgument(std::forward<Args>(args))...});
   }
-  std::shared_ptr<LiteResultSet> executeQueryWithFormatList(const std::string& format,
+  std::shared_ptr<LiteResultSet> executeQueryWithFormatList(std::string_view format,
                                                             const LiteFormatArgumentList& args);
-  bool executeUpdateWithFormatList(const std::string& format, const LiteFormatArgumentList& args);
+  bool executeUpdateWithFormatList(std::string_view format, const LiteFormatArgumentList& args);
   // The rewriting step. Appends to cleanedSQL and arguments; false (after a log line)
   // when the list does not supply a fitting value for every conversion that takes one.
-  bool extractSQLArgumentsListIntoStringArguments(const std::string& sql,
+  bool extractSQLArgumentsListIntoStringArguments(std::string_view sql,
                                                   const LiteFormatArgumentList& args,
                                                   std::string& cleanedSQL,
                                                   std::vector<LiteValue>& arguments);
@@ -241,8 +254,8 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
   // --- Batches ---------------------------------------------------------------------
   // Runs every statement of the text in turn and stops at the first failure; the
   // statements already run stay applied.
-  bool executeStatements(const std::string& sql);
-  bool executeStatementsWithResultBlock(const std::string& sql,
+  bool executeStatements(std::string_view sql);
+  bool executeStatementsWithResultBlock(std::string_view sql,
                                         const LiteExecuteStatementsCallbackBlock& block);
 
   // --- Transactions, savepoints and checkpoints -------------------------------------
@@ -276,46 +289,70 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                            std::optional<LiteError>* error);
   bool checkpointError(int checkpointMode, std::optional<LiteError>* error);
 
+  // --- Online backup ---------------------------------------------------------------
+  // Copies this connection's main database through the engine's online backup into the
+  // destination connection's main database, replacing its content, or into the file at
+  // the path (created when missing; a relative path is the file's, never a special
+  // engine name). The copy is consistent: when another connection writes the source
+  // between steps the engine starts the copy over, and writes through this connection
+  // are carried into it. A step copies pagesPerStep pages (0 or less: all of them at
+  // once); the progress block, when given, hears after each step.
+  //
+  // The destination changes all at once or not at all. A backup that cannot run or
+  // finish (either connection closed or in use, the source in a write transaction or
+  // locked beyond maxBusyRetryTimeInterval, the destination reading or locked, a path
+  // that cannot be written, a destination that is the source's own database, a
+  // progress block that stops it) leaves both databases as they were and removes any
+  // file it created. It then returns false and hands over a LiteError (domain
+  // "LiteDatabase", the engine's primary result code) whose description names the
+  // source, the destination and the reason; the same text is logged when logsErrors
+  // is set.
+  bool backupTo(const std::string& path, std::optional<LiteError>* error);
+  bool backupTo(const std::string& path, int pagesPerStep, const LiteBackupProgressBlock& progress,
+                std::optional<LiteError>* error);
+  bool backupTo(LiteDatabase& destination, std::optional<LiteError>* error);
+  bool backupTo(LiteDatabase& destination, int pagesPerStep,
+                const LiteBackupProgressBlock& progress, std::optional<LiteError>* error);
+
   // --- Single-value queries ---------------------------------------------------------
   // The first column of the first row, or the default (none, 0, false) when there is
   // no row or the query fails: the two cannot be told apart. Arguments bind as for
   // executeQuery; too few are reported by the query core like any bind-count mismatch.
   template <class... Args>
-  std::optional<std::string> stringForQuery(const std::string& sql, Args&&... args) {
+  std::optional<std::string> stringForQuery(std::string_view sql, Args&&... args) {
     return stringForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  int intForQuery(const std::string& sql, Args&&... args) {
+  int intForQuery(std::string_view sql, Args&&... args) {
     return intForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  std::int64_t longForQuery(const std::string& sql, Args&&... args) {
+  std::int64_t longForQuery(std::string_view sql, Args&&... args) {
     return longForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  bool boolForQuery(const std::string& sql, Args&&... args) {
+  bool boolForQuery(std::string_view sql, Args&&... args) {
     return boolForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  double doubleForQuery(const std::string& sql, Args&&... args) {
+  double doubleForQuery(std::string_view sql, Args&&... args) {
     return doubleForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  std::optional<LiteData> dataForQuery(const std::string& sql, Args&&... args) {
+  std::optional<LiteData> dataForQuery(std::string_view sql, Args&&... args) {
     return dataForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
   template <class... Args>
-  std::optional<LiteDate> dateForQuery(const std::string& sql, Args&&... args) {
+  std::optional<LiteDate> dateForQuery(std::string_view sql, Args&&... args) {
     return dateForQueryWithVAList(sql, LiteVAList{LiteValue(std::forward<Args>(args))...});
   }
-  std::optional<std::string> stringForQueryWithVAList(const std::string& sql,
-                                                      const LiteVAList& args);
-  int intForQueryWithVAList(const std::string& sql, const LiteVAList& args);
-  std::int64_t longForQueryWithVAList(const std::string& sql, const LiteVAList& args);
-  bool boolForQueryWithVAList(const std::string& sql, const LiteVAList& args);
-  double doubleForQueryWithVAList(const std::string& sql, const LiteVAList& args);
-  std::optional<LiteData> dataForQueryWithVAList(const std::string& sql, const LiteVAList& args);
-  std::optional<LiteDate> dateForQueryWithVAList(const std::string& sql, const LiteVAList& args);
+  std::optional<std::string> stringForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  int intForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  std::int64_t longForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  bool boolForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  double doubleForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  std::optional<LiteData> dataForQueryWithVAList(std::string_view sql, const LiteVAList& args);
+  std::optional<LiteDate> dateForQueryWithVAList(std::string_view sql, const LiteVAList& args);
 
   // --- Schema and pragmas ------------------------------------------------------------
   // Names compare without regard to ASCII letter case, as the engine compares them.
@@ -339,7 +376,7 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
 
   // Compiles the first statement of the text without running it. A closed connection
   // gives false (and an error, code SQLITE_MISUSE).
-  bool validateSQLError(const std::string& sql, std::optional<LiteError>* error);
+  bool validateSQLError(std::string_view sql, std::optional<LiteError>* error);
 
   // --- Custom SQL functions -----------------------------------------------------------
   // Registers a scalar function on the open engine handle (arguments: its number of
@@ -404,17 +441,27 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
 
  private:
   bool runTransactionStatement(const char* sql, bool inTransactionAfter);
+  // The database as a backup's messages name it: its path, or what kind of private one.
+  std::string backupName() const;
+  // Why a backup from this connection into the destination's file (and connection,
+  // when one is given) cannot begin; none when it can. Asked before anything is opened.
+  std::optional<LiteError> backupObstacle(const std::string& destinationName,
+                                          const std::string& destinationFile,
+                                          const LiteDatabase* destination) const;
+  bool backupInto(LiteDatabase& destination, const std::string& destinationName, int pagesPerStep,
+                  const LiteBackupProgressBlock& progress, std::optional<LiteError>* error);
+  bool failBackup(LiteError failure, std::optional<LiteError>* error) const;
   static int busyHandler(void* context, int count);
   std::shared_ptr<LiteDatabase> sharedSelfForResultSet();
   std::shared_ptr<LiteDatabase> firstSharedSelf();
-  void logPrepareFailure(const std::string& sql);
+  void logPrepareFailure(std::string_view sql);
   void forgetCachedStatement(LiteStatement* statement);
   // The idle cached statement for the text: the cache's own pointer, valid until
   // entries are removed; nullptr when there is none.
-  const std::shared_ptr<LiteStatement>* idleCachedStatement(const std::string& query);
+  const std::shared_ptr<LiteStatement>* idleCachedStatement(std::string_view query);
   // The cache's entry for the text, searched for and remembered as the last one found.
-  LiteStatementCache::value_type* cacheEntryForQuery(const std::string& query);
-  sqlite3_stmt* statementForQuery(const std::string& sql,
+  LiteStatementCache::value_type* cacheEntryForQuery(std::string_view query);
+  sqlite3_stmt* statementForQuery(std::string_view sql,
                                   const std::shared_ptr<LiteStatement>** cached);
   // What the query and update cores bind: positional values from the array first,
   // then from the list, then from the borrowed arguments of the variadic forms; or
@@ -430,9 +477,9 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
       return {{}, nullptr, {}, arguments, true};
     }
   };
-  std::shared_ptr<LiteResultSet> executeQueryCore(const std::string& sql,
+  std::shared_ptr<LiteResultSet> executeQueryCore(std::string_view sql,
                                                   const CoreArguments& arguments);
-  bool executeUpdateCore(const std::string& sql, std::optional<LiteError>* error,
+  bool executeUpdateCore(std::string_view sql, std::optional<LiteError>* error,
                          const CoreArguments& arguments);
   bool mayExecute();
   // Lists a result set of a query among the open ones, newest first.
@@ -441,11 +488,11 @@ class LiteDatabase : public std::enable_shared_from_this<LiteDatabase> {
                     const CoreArguments& arguments, bool isUpdate, std::optional<LiteError>* error);
   // Notes a bind the engine refused because the statement was not reset.
   void noteBind(int rc);
-  void traceStatement(const char* operation, const std::string& sql) const;
+  void traceStatement(const char* operation, std::string_view sql) const;
   int bindNamedArguments(sqlite3_stmt* pStmt, const LiteDictionary& arguments, bool engineCopies,
                          bool isUpdate, std::optional<LiteError>* error);
   void discardStatement(sqlite3_stmt* pStmt, LiteStatement* cached);
-  void reportUpdateStep(int rc, const std::string& sql, std::optional<LiteError>* error);
+  void reportUpdateStep(int rc, std::string_view sql, std::optional<LiteError>* error);
   int bindArgumentsInTurn(sqlite3_stmt* pStmt, int queryCount, const CoreArguments& arguments,
                           bool engineCopies);
   // As bindValue, for an argument viewed where the caller keeps it.

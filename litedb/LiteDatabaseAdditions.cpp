@@ -20,7 +20,7 @@ namespace {
 // Runs the query and reads column 0 of its first row with `read`; the rest of the rows
 // are never stepped. `fallback` when there is no row or no result set.
 template <class T, class Read>
-T valueForQuery(LiteDatabase& db, const std::string& sql, const LiteVAList& args, T fallback,
+T valueForQuery(LiteDatabase& db, std::string_view sql, const LiteVAList& args, T fallback,
                 Read read) {
   std::shared_ptr<LiteResultSet> rs = db.executeQueryWithVAList(sql, args);
   if (!rs || !rs->next()) return fallback;  // a false next closed the result set already
@@ -32,39 +32,39 @@ T valueForQuery(LiteDatabase& db, const std::string& sql, const LiteVAList& args
 
 }  // namespace
 
-std::optional<std::string> LiteDatabase::stringForQueryWithVAList(const std::string& sql,
+std::optional<std::string> LiteDatabase::stringForQueryWithVAList(std::string_view sql,
                                                                   const LiteVAList& args) {
   return valueForQuery<std::optional<std::string>>(
       *this, sql, args, std::nullopt, [](LiteResultSet& rs) { return rs.stringForColumnIndex(0); });
 }
 
-int LiteDatabase::intForQueryWithVAList(const std::string& sql, const LiteVAList& args) {
+int LiteDatabase::intForQueryWithVAList(std::string_view sql, const LiteVAList& args) {
   return valueForQuery<int>(*this, sql, args, 0,
                             [](LiteResultSet& rs) { return rs.intForColumnIndex(0); });
 }
 
-std::int64_t LiteDatabase::longForQueryWithVAList(const std::string& sql, const LiteVAList& args) {
+std::int64_t LiteDatabase::longForQueryWithVAList(std::string_view sql, const LiteVAList& args) {
   return valueForQuery<std::int64_t>(*this, sql, args, 0,
                                      [](LiteResultSet& rs) { return rs.longForColumnIndex(0); });
 }
 
-bool LiteDatabase::boolForQueryWithVAList(const std::string& sql, const LiteVAList& args) {
+bool LiteDatabase::boolForQueryWithVAList(std::string_view sql, const LiteVAList& args) {
   return valueForQuery<bool>(*this, sql, args, false,
                              [](LiteResultSet& rs) { return rs.boolForColumnIndex(0); });
 }
 
-double LiteDatabase::doubleForQueryWithVAList(const std::string& sql, const LiteVAList& args) {
+double LiteDatabase::doubleForQueryWithVAList(std::string_view sql, const LiteVAList& args) {
   return valueForQuery<double>(*this, sql, args, 0.0,
                                [](LiteResultSet& rs) { return rs.doubleForColumnIndex(0); });
 }
 
-std::optional<LiteData> LiteDatabase::dataForQueryWithVAList(const std::string& sql,
+std::optional<LiteData> LiteDatabase::dataForQueryWithVAList(std::string_view sql,
                                                              const LiteVAList& args) {
   return valueForQuery<std::optional<LiteData>>(
       *this, sql, args, std::nullopt, [](LiteResultSet& rs) { return rs.dataForColumnIndex(0); });
 }
 
-std::optional<LiteDate> LiteDatabase::dateForQueryWithVAList(const std::string& sql,
+std::optional<LiteDate> LiteDatabase::dateForQueryWithVAList(std::string_view sql,
                                                              const LiteVAList& args) {
   return valueForQuery<std::optional<LiteDate>>(
       *this, sql, args, std::nullopt, [](LiteResultSet& rs) { return rs.dateForColumnIndex(0); });
@@ -195,7 +195,7 @@ void LiteDatabase::setUserVersion(std::uint32_t version) {
   setHeaderValue(*this, "pragma user_version = ", version);
 }
 
-bool LiteDatabase::validateSQLError(const std::string& sql, std::optional<LiteError>* error) {
+bool LiteDatabase::validateSQLError(std::string_view sql, std::optional<LiteError>* error) {
   // Never hand the engine a missing handle, nor one left by a failed open.
   if (!_isOpen || !_db) {
     if (error) *error = LiteError{LITE_GENERAL_ERROR_DOMAIN, SQLITE_MISUSE, lastErrorMessage()};
@@ -203,7 +203,8 @@ bool LiteDatabase::validateSQLError(const std::string& sql, std::optional<LiteEr
   }
   sqlite3_stmt* pStmt = nullptr;
   bool validationSucceeded = true;
-  const int rc = sqlite3_prepare_v2(_db, sql.c_str(), -1, &pStmt, nullptr);
+  const int rc =
+      sqlite3_prepare_v2(_db, sql.data(), litedb_internal::engineLength(sql), &pStmt, nullptr);
   if (rc != SQLITE_OK) {
     validationSucceeded = false;
     if (error) *error = LiteError{LITE_GENERAL_ERROR_DOMAIN, lastErrorCode(), lastErrorMessage()};

@@ -11,6 +11,15 @@ std::string objectDescription(const char* className, const void* object) {
   return format("<%s: %p>", className, object);
 }
 
+std::string concat(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (std::string_view piece : pieces) size += piece.size();
+  std::string out;
+  out.reserve(size);
+  for (std::string_view piece : pieces) out.append(piece);
+  return out;
+}
+
 std::string format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

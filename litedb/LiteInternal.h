@@ -1,10 +1,23 @@
 // Small helpers shared by litedb's sources; not part of its interface.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace litedb_internal {
+
+// The pieces joined into one string (std::string has no + for a view).
+std::string concat(std::initializer_list<std::string_view> pieces);
+
+// A text's length as the engine's int byte count. One longer than an int can say is
+// given as the largest int, which is beyond the engine's statement length limit, so
+// the engine refuses it as too big rather than reading a shorter text.
+inline int engineLength(std::string_view text) {
+  constexpr std::size_t kLargest = 0x7fffffff;
+  return static_cast<int>(text.size() > kLargest ? kLargest : text.size());
+}
 
 // An object as printed for "%@" in messages: "<ClassName: 0x55d0c8a3b2c0>".
 std::string objectDescription(const char* className, const void* object);

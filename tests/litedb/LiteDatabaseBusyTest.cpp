@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "LiteTestSupport.h"
@@ -135,6 +136,66 @@ TEST_F(BusyTest, UpdateSucceedsOnceTheOtherConnectionLetsGo) {
   EXPECT_GE(waited, 0.295);  // the lock was held for at least 300 ms after `start`
   EXPECT_EQ(engineScalar(*waiter, "select group_concat(x) from t"), "1,2");
   EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+// A backup whose source another connection keeps locked waits for the interval, then
+// fails busy; it creates nothing and leaves a destination connection as it was.
+TEST_F(BusyTest, BackupOfALockedSourceFailsBusyAndCreatesNothing) {
+  const std::string copy = dir.file("copy.sqlite");
+  std::optional<LiteError> error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(preset->backupTo(copy, &error));
+  EXPECT_GE(secondsSince(start), 0.095);
+  const LiteError locked{"LiteDatabase", SQLITE_BUSY,
+                         "Could not back up " + path + " to " + copy + ": database is locked"};
+  EXPECT_EQ(error, locked);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_FALSE(std::filesystem::exists(copy + "-journal"));
+
+  auto memory = LiteDatabase::databaseWithPath(std::nullopt);
+  ASSERT_TRUE(memory->open());
+  ASSERT_TRUE(memory->executeStatements("create table m(x); insert into m values ('mine')"));
+  error.reset();
+  EXPECT_FALSE(preset->backupTo(*memory, &error));
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY,
+                              "Could not back up " + path +
+                                  " to an in-memory database: database is locked"}));
+  EXPECT_EQ(memory->stringForQuery("select group_concat(x) from m"), "mine");
+  EXPECT_THAT(log.take(), ElementsAre(locked.description, error->description));
+
+  // Once the lock is gone the same backups go through, without the holder's change.
+  ASSERT_TRUE(holder->executeStatements("rollback"));
+  EXPECT_TRUE(preset->backupTo(copy, nullptr));
+  EXPECT_TRUE(preset->backupTo(*memory, nullptr));
+  EXPECT_EQ(memory->intForQuery("select count(*) from t"), 0);
+  EXPECT_EQ(memory->intForQuery("select count(*) from sqlite_master where name = 'm'"), 0);
+  ASSERT_TRUE(holder->executeStatements("begin exclusive"));  // for TearDown's rollback
+}
+
+// A backup into a file another connection keeps locked fails busy and leaves the file
+// as it was.
+TEST_F(BusyTest, BackupIntoALockedFileFailsBusyAndLeavesIt) {
+  auto memory = LiteDatabase::databaseWithPath(std::nullopt);
+  ASSERT_TRUE(memory->open());
+  ASSERT_TRUE(memory->executeStatements("create table m(x); insert into m values ('other')"));
+  memory->setMaxBusyRetryTimeInterval(0.1);
+  waiter->setMaxBusyRetryTimeInterval(0.1);
+  std::optional<LiteError> error;
+  EXPECT_FALSE(memory->backupTo(path, &error));
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", SQLITE_BUSY,
+                              "Could not back up an in-memory database to " + path +
+                                  ": database is locked"}));
+  const LiteError locked = *error;
+  error.reset();
+  EXPECT_FALSE(memory->backupTo(*waiter, &error));
+  EXPECT_EQ(error, locked);
+  EXPECT_THAT(log.take(), ElementsAre(locked.description, locked.description));
+
+  ASSERT_TRUE(holder->executeStatements("rollback"));
+  EXPECT_EQ(engineScalar(*waiter, "select count(*) from t"), "0");
+  EXPECT_EQ(engineScalar(*waiter, "select count(*) from sqlite_master where name = 'm'"), "0");
+  EXPECT_EQ(engineScalar(*waiter, "pragma quick_check"), "ok");
+  ASSERT_TRUE(holder->executeStatements("begin exclusive"));  // for TearDown's rollback
 }
 
 TEST(LiteLogThreadsTest, LinesFromManyThreadsArriveWholeAndOnce) {

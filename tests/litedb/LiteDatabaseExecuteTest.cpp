@@ -4,7 +4,9 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <string_view>
 
 #include "LiteTestSupport.h"
 #include "litedb/LiteDatabase.h"
@@ -466,6 +468,173 @@ TEST_F(ExecuteTest, CachedStatementsAreReusedWhileIdle) {
   db->clearCachedStatements();
   EXPECT_FALSE(first->next());
   log.take();
+}
+
+// Every form that takes SQL reads exactly the text its view shows. Each view here is
+// the front of a longer buffer whose next character would change the statement (or
+// break it), as a view into a caller's larger text does; with the cache on, the text
+// is also the cache's key.
+TEST_F(ExecuteTest, EveryFormReadsTheTextOfItsViewAndNoMore) {
+  using Run = std::function<std::string(LiteDatabase&, std::string_view)>;
+  // Column 0 of the first row, or "<none>".
+  const auto first = [](const std::shared_ptr<LiteResultSet>& rs) -> std::string {
+    if (!rs || !rs->next()) return "<none>";
+    std::string value = rs->stringForColumnIndex(0).value_or("<NULL>");
+    rs->close();
+    return value;
+  };
+  const auto afterUpdate = [this](bool ok) { return ok ? rows() : "<failed>"; };
+  const std::vector<LiteValue> noValues;
+  const LiteDictionary noNames;
+  const LiteVAList noList;
+  struct Case {
+    const char* name;
+    std::string sql;  // the buffer is this followed by "9"
+    Run run;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"executeQuery", "select 7",
+       [&](LiteDatabase& d, auto sql) { return first(d.executeQuery(sql)); }, "7"},
+      {"executeQuery with arguments", "select ? + 1",
+       [&](LiteDatabase& d, auto sql) { return first(d.executeQuery(sql, 6)); }, "7"},
+      {"executeQueryWithArgumentsInArray", "select 7",
+       [&](LiteDatabase& d, auto sql) {
+         return first(d.executeQueryWithArgumentsInArray(sql, noValues));
+       },
+       "7"},
+      {"executeQueryWithVAList", "select 7",
+       [&](LiteDatabase& d, auto sql) { return first(d.executeQueryWithVAList(sql, noList)); },
+       "7"},
+      {"executeQueryWithParameterDictionary", "select 7",
+       [&](LiteDatabase& d, auto sql) {
+         return first(d.executeQueryWithParameterDictionary(sql, noNames));
+       },
+       "7"},
+      {"executeQueryValuesError", "select 7",
+       [&](LiteDatabase& d, auto sql) {
+         return first(d.executeQueryValuesError(sql, noValues, nullptr));
+       },
+       "7"},
+      {"executeQueryWithFormat", "select %d + 1",
+       [&](LiteDatabase& d, auto sql) { return first(d.executeQueryWithFormat(sql, 6)); }, "7"},
+      {"stringForQuery", "select 7",
+       [](LiteDatabase& d, auto sql) { return d.stringForQuery(sql).value_or("<none>"); }, "7"},
+      {"intForQuery", "select 7",
+       [](LiteDatabase& d, auto sql) { return std::to_string(d.intForQuery(sql)); }, "7"},
+      {"executeUpdate", "update t set b = 1",
+       [&](LiteDatabase& d, auto sql) { return afterUpdate(d.executeUpdate(sql)); }, "0:1"},
+      {"executeUpdate with arguments", "update t set b = ? + 1",
+       [&](LiteDatabase& d, auto sql) { return afterUpdate(d.executeUpdate(sql, 0)); }, "0:1"},
+      {"executeUpdateWithArgumentsInArray", "update t set b = 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.executeUpdateWithArgumentsInArray(sql, noValues));
+       },
+       "0:1"},
+      {"executeUpdateWithVAList", "update t set b = 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.executeUpdateWithVAList(sql, noList));
+       },
+       "0:1"},
+      {"executeUpdateWithParameterDictionary", "update t set b = 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.executeUpdateWithParameterDictionary(sql, noNames));
+       },
+       "0:1"},
+      {"executeUpdateValuesError", "update t set b = 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.executeUpdateValuesError(sql, noValues, nullptr));
+       },
+       "0:1"},
+      {"executeUpdateWithErrorAndBindings", "update t set b = ? + 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.executeUpdateWithErrorAndBindings(sql, nullptr, 0));
+       },
+       "0:1"},
+      {"updateWithErrorAndBindings", "update t set b = ? + 1",
+       [&](LiteDatabase& d, auto sql) {
+         return afterUpdate(d.updateWithErrorAndBindings(sql, nullptr, 0));
+       },
+       "0:1"},
+      {"executeUpdateWithFormat", "update t set b = %d",
+       [&](LiteDatabase& d, auto sql) { return afterUpdate(d.executeUpdateWithFormat(sql, 1)); },
+       "0:1"},
+      {"executeStatements", "update t set b = 1; update t set a = 2",
+       [&](LiteDatabase& d, auto sql) { return afterUpdate(d.executeStatements(sql)); }, "2:1"},
+      {"executeStatementsWithResultBlock", "select 7 as x",
+       [](LiteDatabase& d, auto sql) {
+         std::string seen;
+         d.executeStatementsWithResultBlock(sql, [&](const LiteDictionary& row) {
+           for (const auto& [name, value] : row) seen += name + "=" + value.description();
+           return 0;
+         });
+         return seen;
+       },
+       "x=7"},
+      {"validateSQLError", "select x'00'",
+       [](LiteDatabase& d, auto sql) {
+         return std::string(d.validateSQLError(sql, nullptr) ? "valid" : "invalid");
+       },
+       "valid"},
+  };
+  for (const bool cache : {false, true}) {
+    db->setShouldCacheStatements(cache);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (cache ? ", cache on" : ", cache off"));
+      ASSERT_TRUE(db->executeStatements("delete from t; insert into t values (0, 0)"));
+      const std::string buffer = c.sql + "9";
+      EXPECT_EQ(c.run(*db, std::string_view(buffer).substr(0, c.sql.size())), c.expected);
+      EXPECT_THAT(log.take(), IsEmpty());
+    }
+  }
+  // The cache holds each text under exactly what the view showed.
+  EXPECT_EQ(db->cachedStatements()->count("select 7"), 1u);
+  EXPECT_EQ(db->cachedStatements()->count("select 79"), 0u);
+  EXPECT_EQ(db->cachedStatements()->count("update t set b = 1"), 1u);
+}
+
+// The messages that quote a statement quote the text of its view, not what follows it.
+TEST_F(ExecuteTest, MessagesQuoteTheTextOfTheView) {
+  const auto front = [](const std::string& buffer, std::size_t drop) {
+    return std::string_view(buffer).substr(0, buffer.size() - drop);
+  };
+  const std::string me = db->description();
+  std::optional<LiteError> error;
+
+  const std::string missing = "select * from nowhere9";
+  EXPECT_EQ(db->executeQuery(front(missing, 1)), nullptr);
+  EXPECT_THAT(log.take(), ElementsAre("DB Error: 1 \"no such table: nowhere\"",
+                                      "DB Query: select * from nowhere",
+                                      "DB Path: " + dir.file("data.sqlite")));
+
+  const std::string twoParameters = "insert into t values (?, ?)9";
+  EXPECT_FALSE(db->executeUpdateValuesError(front(twoParameters, 1), {1}, &error));
+  const std::string bindCount =
+      "Error: the bind count (1) is not correct for the # of variables in the query (2) "
+      "(insert into t values (?, ?)) (executeUpdate)";
+  EXPECT_THAT(log.take(), ElementsAre(bindCount));
+  EXPECT_EQ(error, (LiteError{"LiteDatabase", 0, bindCount}));
+
+  const std::string select = "select 19";
+  error.reset();
+  EXPECT_FALSE(db->executeUpdateValuesError(front(select, 1), {}, &error));
+  EXPECT_THAT(log.take(), ElementsAre("A executeUpdate is being called with a query string "
+                                      "'select 1'",
+                                      "DB Query: select 1"));
+
+  db->setTraceExecution(true);
+  const std::string insert = "insert into t values (1, 2)9";
+  EXPECT_TRUE(db->executeUpdate(front(insert, 1)));
+  auto rs = db->executeQuery(front(select, 1));
+  ASSERT_TRUE(rs);
+  EXPECT_EQ(rs->query(), "select 1");
+  EXPECT_THAT(log.take(), ElementsAre(me + " executeUpdate: insert into t values (1, 2)",
+                                      me + " executeQuery: select 1"));
+
+  const std::string badFormat = "select %d9";
+  EXPECT_EQ(db->executeQueryWithFormat(front(badFormat, 1)), nullptr);
+  EXPECT_THAT(log.take(), ElementsAre("Error: the format's %d needs argument 1, but only 0 were "
+                                      "given (select %d)"));
 }
 
 TEST(ExecuteDeathTest, CrashOnErrorsEndsTheProcessAfterTheLogLines) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <memory>
+#include <string>
+
 #include "LiteTestSupport.h"
 #include "litedb/LiteDatabase.h"
 
@@ -286,6 +289,42 @@ TEST_F(StatementCacheTest, AResultSetReadsTheTextItWasRunWith) {
   EXPECT_EQ(rs->query(), "select 5");
   EXPECT_EQ(rs->intForColumnIndex(0), 5);
   rs->close();
+  EXPECT_THAT(log.lines(), IsEmpty());
+}
+
+// The cache's keys, a statement's query and a result set's query are copies: the text a
+// caller passed (here on the heap, then overwritten and freed) is read during the call
+// only. Under AddressSanitizer a kept view shows as a use after free.
+TEST_F(StatementCacheTest, TheCacheAndResultSetsOwnTheirText) {
+  auto select = std::make_unique<std::string>("select a from t where a > ?");
+  auto insert = std::make_unique<std::string>("insert into t values (?)");
+  auto rs = db->executeQuery(*select, 1);
+  ASSERT_TRUE(rs);
+  ASSERT_TRUE(db->executeUpdate(*insert, 4));
+  select->assign(select->size(), 'x');
+  insert->assign(insert->size(), 'y');
+  select.reset();
+  insert.reset();
+
+  EXPECT_EQ(rs->query(), "select a from t where a > ?");
+  EXPECT_EQ(rs->statement()->query(), "select a from t where a > ?");
+  ASSERT_TRUE(rs->next());
+  EXPECT_EQ(rs->intForColumnIndex(0), 2);
+  rs->close();
+  ASSERT_EQ(cached("insert into t values (?)").size(), 1u);
+  EXPECT_EQ(cached("insert into t values (?)").front()->query(), "insert into t values (?)");
+
+  // The same texts, from other buffers, find the statements stored under the copies.
+  const std::string selectAgain = "select a from t where a > ?";
+  rs = db->executeQuery(selectAgain, 3);
+  ASSERT_TRUE(rs && rs->next());
+  EXPECT_EQ(rs->intForColumnIndex(0), 4);
+  rs->close();
+  ASSERT_TRUE(db->executeUpdate(std::string("insert into t values (?)"), 5));
+  EXPECT_EQ(cached("select a from t where a > ?").front()->useCount(), 2);
+  EXPECT_EQ(cached("insert into t values (?)").front()->useCount(), 2);
+  EXPECT_EQ(db->cachedStatements()->size(), 2u);
+  EXPECT_EQ(engineStatements(), 2);
   EXPECT_THAT(log.lines(), IsEmpty());
 }
 
