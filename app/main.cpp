@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include "app/AppDelegate.h"
+#include "board/Board.h"
 #include "board/ViewController.h"
+#include "library/DBHelper.h"
 #include "platform/AudioDevice.h"
 #include "platform/Console.h"
 
@@ -61,8 +63,9 @@ int main(int argc, char* argv[]) {
   int status = 0;
   {
     // The board still works without sound; its title says so until a device opens.
-    ViewController board;
-    board.show();
+    Board board(dbHelper().db());
+    ViewController window(board);
+    window.show();
     delegate.applicationDidFinishLaunching();
     status = QApplication::exec();
     delegate.applicationWillTerminate();
