@@ -7,7 +7,6 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "board/SoundButton.h"
 #include "board/ViewController.h"
 #include "editor/KeyNames.h"
 #include "platform/Console.h"
@@ -17,7 +16,6 @@
 namespace {
 
 constexpr int kButtonCount = 40;
-constexpr int kStopButtonTag = 302;
 const QString kStopKey = QStringLiteral("Space");
 const QString kNoModifiers = QStringLiteral("无");
 const QString kDefaultModifiers = QStringLiteral("Ctrl+Alt");
@@ -221,7 +219,7 @@ void GlobalHotkeys::showStatus(const QString& text) {
 
 void GlobalHotkeys::keyPressed(const QString& name) {
   if (name == kStopKey) {
-    board.btnStopPlay_Click(board.viewWithTag<QPushButton>(kStopButtonTag));
+    board.model().stop();
     return;
   }
   // The same button a press on the focused board plays: the first label showing it.
@@ -229,7 +227,7 @@ void GlobalHotkeys::keyPressed(const QString& name) {
   for (int n = 1; n <= kButtonCount; ++n) {
     const QLabel* label = board.hotkeyLabel(n);
     if (label && label->text() == text) {
-      if (SoundButton* button = board.soundButton(n)) board.playBtnMusic(button);
+      if (board.soundButton(n)) board.model().play(0, n);
       return;
     }
   }

@@ -144,7 +144,7 @@ void SoundOutput::playOn(const std::string& name, int frequency, const std::stri
     return;  // already there: the sound that plays goes on
   }
   // The sound that plays stops cleanly rather than being cut off by the reopening.
-  board.btnStopPlay_Click(nullptr);
+  board.model().stop();
   AudioDevice::useOutput(name, frequency, driver);
 }
 

@@ -1,7 +1,5 @@
 #include "board/ViewController.h"
 
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,9 +12,6 @@
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
-#include <algorithm>
-#include <cmath>
-#include <optional>
 
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
@@ -28,12 +23,7 @@
 #include "library/ContextMenus.h"
 #include "library/DBHelper.h"
 #include "library/LibraryCommands.h"
-#include "library/SqlText.h"
-#include "litedb/LiteDatabase.h"
-#include "litedb/LiteResultSet.h"
 #include "platform/AudioDevice.h"
-#include "platform/Console.h"
-#include "platform/FileManager.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
@@ -51,23 +41,11 @@ constexpr int kCategoryCount = 5;
 constexpr int kButtonCount = 40;
 constexpr int kMusicTagBase = 100;
 constexpr int kHotkeyTagBase = 200;
-constexpr const char* kClassIdPrefix = "00000000-0000-0000-0000-00000000000";
 constexpr const char* kVolumePrefix = "音量：";
 // Follows the window's title while no sound can be heard.
 constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
-
-// Where the sound stored as `musicSrc` is: in the sound folder, or, for a file chosen
-// outside it (stored by its full path), there; none when neither exists.
-std::optional<std::string> soundFilePath(const std::string& musicSrc) {
-  if (musicSrc.empty()) return std::nullopt;
-  auto& files = FileManager::defaultManager();
-  std::string path = stringByAppendingPathComponent(soundPath(), musicSrc);
-  if (files.fileExistsAtPath(path)) return path;
-  if (musicSrc.front() == '/' && files.fileExistsAtPath(musicSrc)) return musicSrc;
-  return std::nullopt;
-}
 
 template <class T>
 T* taggedAs(const ViewController* board, int tag) {
@@ -76,11 +54,15 @@ T* taggedAs(const ViewController* board, int tag) {
 
 }  // namespace
 
-ViewController::ViewController(QWidget* parent)
+ViewController::ViewController(QWidget* parent) : ViewController(nullptr, parent) {}
+
+ViewController::ViewController(Board& board, QWidget* parent) : ViewController(&board, parent) {}
+
+ViewController::ViewController(Board* given, QWidget* parent)
     : QWidget(parent),
-      ui(std::make_unique<Ui::BoardView>()),
-      db(dbHelper().db()),
-      library(std::make_unique<LibraryCommands>(*this)) {
+      ownBoard(given ? nullptr : std::make_unique<Board>(dbHelper().db())),
+      board(given ? given : ownBoard.get()),
+      ui(std::make_unique<Ui::BoardView>()) {
   ui->setupUi(this);
   for (QWidget* child : findChildren<QWidget*>()) {
     const QVariant tag = child->property("tag");
@@ -95,8 +77,8 @@ ViewController::ViewController(QWidget* parent)
   chkLoop = ui->chkLoop;
   global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
                                            ui->lblGlobalHotkeys);
-  output = std::make_unique<SoundOutput>(*this, ui->cmbOutputDevice, ui->chkVirtualMic,
-                                         ui->chkMonitor);
+  output =
+      std::make_unique<SoundOutput>(*this, ui->cmbOutputDevice, ui->chkVirtualMic, ui->chkMonitor);
   playingMarkTimer = new QTimer(this);
   playingMarkTimer->setInterval(50);
   connect(playingMarkTimer, &QTimer::timeout, this, [this] { updatePlayingMark(); });
@@ -105,6 +87,8 @@ ViewController::ViewController(QWidget* parent)
   geometrySaveTimer->setInterval(300);
   connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
+  board->libraryCommands().setDialogParent(this);
+  connectModel();
   viewDidLoad();
   boardTitle = windowTitle();
   NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,
@@ -115,14 +99,37 @@ ViewController::ViewController(QWidget* parent)
 }
 
 ViewController::~ViewController() {
-  // The player's end notification must not reach a board that is gone.
-  if (player) player->setDelegate(nullptr);
+  // The model's news must not reach a window that is being taken apart.
+  board->disconnect(this);
   // The virtual microphone goes while the board it plays for still exists.
   output.reset();
 }
 
-std::string ViewController::classIdForCategory(int number) {
-  return kClassIdPrefix + std::to_string(number);
+void ViewController::connectModel() {
+  connect(board, &Board::soundsChanged, this, [this] { showSounds(); });
+  connect(board, &Board::categoryChanged, this, [this](int category) {
+    showCategory(category);
+    showHotkeyLabels();
+  });
+  // After the library commands the labels are all shown afresh; after the editor's
+  // save only the custom ones of the rows are (see showSounds).
+  LibraryCommands* library = &board->libraryCommands();
+  connect(library, &LibraryCommands::shownSoundsEdited, this, [this] { showHotkeyLabels(); });
+  connect(library, &LibraryCommands::libraryChanged, this, [this] { showHotkeyLabels(); });
+  connect(board, &Board::playbackStarted, this, [this] {
+    btnStop->setEnabled(true);
+    startPlayingMark();
+  });
+  connect(board, &Board::playbackStopped, this, [this] { showPlaybackStopped(); });
+  connect(board, &Board::volumeChanged, this, [this](int volume) { showVolume(volume); });
+  connect(board, &Board::loopChanged, this, [this](bool on) { chkLoop->setChecked(on); });
+  connect(board, &Board::hotkeyModeChanged, this, [this](int mode) {
+    QRadioButton* radio = mode == 1   ? radioBuildInHotkey
+                          : mode == 2 ? radioCustomHotkey
+                                      : radioDisableHotkey;
+    radio->setChecked(true);
+    showHotkeyLabels();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -154,8 +161,6 @@ void ViewController::viewDidLoad() {
   global->initGlobalHotkeys();
   loadBtnMusic();
   showHotkeyLabels();
-  NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic",
-                                                  [this] { refreshBtnMusic(); });
   addKeyMonitor();
   // On a first start the sounds arrive only now: look at the shown files again.
   if (DBHelper::seedSoundFolder()) {
@@ -164,8 +169,6 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::initClassMenu() {
-  curClassId =
-      UserDefaults::standardUserDefaults().stringForKey("curClassId").value_or(DEF_CLASSID);
   for (int tag = 1; tag <= kCategoryCount; ++tag) {
     auto* button = taggedAs<QPushButton>(this, tag);
     if (!button) continue;
@@ -173,9 +176,21 @@ void ViewController::initClassMenu() {
                       classMenuHasSeparatorBefore, tag,
                       [this](QAction* item) { classSubMenu_ClickWithSender(item); });
     connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
-    const bool current = curClassId.find(std::to_string(tag)) != std::string::npos;
+    const bool current = board->currentClassId().find(std::to_string(tag)) != std::string::npos;
     setTitleColor(button, current ? Qt::red : Qt::black);
   }
+}
+
+// The chosen category's title turns red, and every other title that differs from it
+// black (one that reads the same is left as it was).
+void ViewController::showCategory(int category) {
+  auto* chosen = taggedAs<QPushButton>(this, category);
+  if (!chosen) return;
+  for (int tag = 1; tag <= kCategoryCount; ++tag) {
+    auto* button = taggedAs<QPushButton>(this, tag);
+    if (button && button->text() != chosen->text()) setTitleColor(button, Qt::black);
+  }
+  setTitleColor(chosen, Qt::red);
 }
 
 void ViewController::initMusicMenu() {
@@ -200,17 +215,15 @@ void ViewController::setSliderVolumeValue(float value) {
   sliderVolume->setValue(maximum > 0 ? int(value * maximum / 100.0f + 0.5f) : int(value));
 }
 
-void ViewController::initVolume() {
-  volume = UserDefaults::standardUserDefaults().floatForKey("volume");
-  // A hand-edited settings file may hold anything; the level and the label must agree.
-  if (!std::isfinite(volume)) volume = 0;
-  volume = std::clamp(volume, 0.0f, 100.0f);
-  if (volume == 0) volume = 85;
-  if (player) player->setVolume(volume / 100);
-  const int whole = static_cast<int>(volume);
-  const QSignalBlocker quiet(sliderVolume);  // restoring is not a user's change
-  setSliderVolumeValue(float(whole));
-  tfVolume->setText(kVolumePrefix + QString::number(whole));
+void ViewController::initVolume() { showVolume(board->volume()); }
+
+void ViewController::showVolume(int volume) {
+  // The slider may sit between two whole numbers; it moves only when it shows another.
+  if (static_cast<int>(sliderVolumeValue()) != volume) {
+    const QSignalBlocker quiet(sliderVolume);  // showing the model is not a user's change
+    setSliderVolumeValue(float(volume));
+  }
+  tfVolume->setText(kVolumePrefix + QString::number(volume));
 }
 
 void ViewController::initHotkeyMode() {
@@ -221,7 +234,7 @@ void ViewController::initHotkeyMode() {
       label->setPalette(palette);
     }
   }
-  switch (UserDefaults::standardUserDefaults().integerForKey("hotkeyTag")) {
+  switch (board->hotkeyMode()) {
     case 1:
       radioBuildInHotkey->setChecked(true);
       break;
@@ -234,11 +247,7 @@ void ViewController::initHotkeyMode() {
   }
 }
 
-void ViewController::initLoop() {
-  auto& defaults = UserDefaults::standardUserDefaults();
-  if (!defaults.objectForKey("loop")) return;
-  chkLoop->setChecked(defaults.boolForKey("loop"));
-}
+void ViewController::initLoop() { chkLoop->setChecked(board->loops()); }
 
 // ---------------------------------------------------------------------------
 // Context menus
@@ -247,15 +256,16 @@ void ViewController::classSubMenu_ClickWithSender(QAction* sender) {
   using namespace menu_titles;
   const std::string title = sender->text().toStdString();
   if (title == kAddMusicBatch) {
-    library->addMusicBatch();  // always into the category shown, whichever menu it came from
+    libraryCommands()
+        .addMusicBatch();  // always into the category shown, whichever menu it came from
     return;
   }
   if (!MB::showConfirm(title + " ？", window())) return;
   const std::string classId = classIdForCategory(sender->property("tag").toInt());
   if (title == kDeleteClassMusic) {
-    library->deleteClassMusic(classId);
+    libraryCommands().deleteClassMusic(classId);
   } else if (title == kClearClassHotkeys) {
-    library->clearClassHotkeys(classId);
+    libraryCommands().clearClassHotkeys(classId);
   }
 }
 
@@ -263,30 +273,31 @@ void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
   using namespace menu_titles;
   const std::string title = sender->text().toStdString();
   const int tag = sender->property("tag").toInt();
+  LibraryCommands& library = libraryCommands();
   if (title == kAddMusic) {
-    library->addMusic(tag);
+    library.addMusic(tag);
   } else if (title == kAddMusicBatch) {
-    library->addMusicBatch();
+    library.addMusicBatch();
   } else if (title == kEditHotkey || title == kEditMusic) {
-    library->editMusic(tag);
+    library.editMusic(tag);
   } else if (title == kDeleteMusic) {
-    library->deleteMusic(tag);
+    library.deleteMusic(tag);
   } else if (title == kCutMusic) {
-    library->cutMusic(tag);
+    library.cutMusic(tag);
   } else if (title == kPasteMusic) {
-    library->pasteMusic(tag);
+    library.pasteMusic(tag);
   }
 }
 
 // ---------------------------------------------------------------------------
 // Category loading
 
-std::string ViewController::categoryQuerySql(const std::string& classId) {
-  return std::string(" select *  ") + " from  tb_Button " + " where classId ='" +
-         quotedSqlText(classId) + "'";
-}
+void ViewController::loadBtnMusic() { board->reload(); }
 
-void ViewController::loadBtnMusic() {
+// The sound buttons as the model has the category shown now: titles, missing-file
+// marks and the playing mark. In the custom hotkey mode the labels of the buttons with
+// a row show their keys; the other labels keep what they show.
+void ViewController::showSounds() {
   for (int n = 1; n <= kButtonCount; ++n) {
     if (auto* button = soundButton(n)) {
       button->setText(QString());
@@ -294,50 +305,24 @@ void ViewController::loadBtnMusic() {
       button->clearPlaying();
     }
   }
-  if (!db->open()) {
-    showLibraryProblem(db->lastErrorMessage());
-    return;
-  }
-  auto rs = db->executeQueryWithArgumentsInArray(categoryQuerySql(curClassId), {});
-  if (!rs) {
-    showLibraryProblem(db->lastErrorMessage());
-    return;
-  }
-  showLibraryProblem(std::string());
-
-  dicButtonId().clear();
-  dicMusicSrc().clear();
-  dicTitle().clear();
-  dicHotkey().clear();
-  const bool customLabels = radioCustomHotkey->isChecked();
-  std::optional<LiteError> stepError;
-  while (rs->nextWithError(&stepError)) {
-    // Only a whole number 1-40 is a place on the grid; anything else (0, 41, -99, 3.5,
-    // a huge number, text) reaches no button, label or cache.
-    const long long number = rs->longLongIntForColumn("buttonNo");
-    if (number < 1 || number > kButtonCount || double(number) != rs->doubleForColumn("buttonNo"))
-      continue;
-    const int n = static_cast<int>(number);
+  showLibraryProblem(board->libraryProblem());
+  if (!board->soundsLoaded()) return;
+  const bool customLabels = board->hotkeyMode() == 2;
+  for (const auto& [n, buttonId] : dicButtonId()) {
     SoundButton* button = soundButton(n);
     if (!button) continue;
-    std::string buttonId = rs->stringForColumn("buttonId").value_or("");
-    std::string title = rs->stringForColumn("title").value_or("");
-    std::string musicSrc = rs->stringForColumn("musicSrc").value_or("");
-    std::string hotkey = rs->stringForColumn("hotkey").value_or("");
-
-    button->setText(qs(title));
-    markMissingFile(n, musicSrc);
+    const auto title = dicTitle().find(n);
+    button->setText(title == dicTitle().end() ? QString() : qs(title->second));
+    const auto musicSrc = dicMusicSrc().find(n);
+    markMissingFile(n, musicSrc == dicMusicSrc().end() ? std::string() : musicSrc->second);
     if (customLabels) {
-      if (auto* label = hotkeyLabel(n)) label->setText(global->labelText(qs(hotkey)));
+      const auto hotkey = dicHotkey().find(n);
+      if (auto* label = hotkeyLabel(n)) {
+        label->setText(
+            global->labelText(hotkey == dicHotkey().end() ? QString() : qs(hotkey->second)));
+      }
     }
-    dicButtonId()[n] = std::move(buttonId);
-    dicMusicSrc()[n] = std::move(musicSrc);
-    dicTitle()[n] = std::move(title);
-    dicHotkey()[n] = std::move(hotkey);
   }
-  rs->close();
-  // A library damaged past its first rows fails part-way: say so, keep what was read.
-  if (stepError && stepError->code != 0) showLibraryProblem(stepError->description);
   updatePlayingMark();
   global->hotkeyLabelsChanged();
 }
@@ -360,29 +345,19 @@ QString ViewController::libraryProblem() const {
 
 // A sound that will not play is shown before the host needs it, not on air.
 void ViewController::markMissingFile(int n, const std::string& musicSrc) {
-  SoundButton* button = soundButton(n);
-  if (!button) return;
-  if (musicSrc.empty()) {
-    button->setMissingFile("没有音效文件");
-    return;
-  }
-  const std::optional<std::string> path = soundFilePath(musicSrc);
-  if (!path || ::access(path->c_str(), R_OK) != 0) {
-    button->setMissingFile("找不到音效文件：" + qs(musicSrc));
-  } else {
-    button->setMissingFile(QString());
-  }
+  if (SoundButton* button = soundButton(n))
+    button->setMissingFile(Board::missingFileText(musicSrc));
 }
 
 void ViewController::showHotkeyLabels() {
   for (int i = 1; i <= kButtonCount; ++i) {
     auto* label = hotkeyLabel(i);
     if (!label) continue;
-    if (radioDisableHotkey->isChecked()) {
+    if (board->hotkeyMode() == 0) {
       label->setText(QString());
-    } else if (radioBuildInHotkey->isChecked()) {
+    } else if (board->hotkeyMode() == 1) {
       label->setText(global->labelText(buildInHotkeys[i - 1]));
-    } else if (radioCustomHotkey->isChecked()) {
+    } else {
       auto found = dicHotkey().find(i);
       label->setText(found == dicHotkey().end() ? QString() : global->labelText(qs(found->second)));
     }
@@ -402,15 +377,7 @@ void ViewController::setTitleColor(QPushButton* button, const QColor& color) {
 }
 
 void ViewController::btnClassX_Click(QPushButton* sender) {
-  for (int tag = 1; tag <= kCategoryCount; ++tag) {
-    auto* button = taggedAs<QPushButton>(this, tag);
-    if (button && button->text() != sender->text()) setTitleColor(button, Qt::black);
-  }
-  setTitleColor(sender, Qt::red);
-  curClassId = classIdForCategory(sender->property("tag").toInt());
-  loadBtnMusic();
-  showHotkeyLabels();
-  UserDefaults::standardUserDefaults().setObjectForKey(qs(curClassId), "curClassId");
+  board->setCategory(sender->property("tag").toInt());
 }
 
 // ---------------------------------------------------------------------------
@@ -421,57 +388,12 @@ void ViewController::btnMusicX_Click(QPushButton* sender) { playBtnMusic(sender)
 void ViewController::playBtnMusic(QPushButton* button) {
   const int n = button->property("tag").toInt() - kMusicTagBase;
   if (!soundButton(n)) return;
-  auto musicSrc = dicMusicSrc().find(n);
-  if (musicSrc == dicMusicSrc().end() || musicSrc->second.empty()) return;
-
-  auto buttonId = dicButtonId().find(n);
-  const std::string id = buttonId == dicButtonId().end() ? std::string() : buttonId->second;
-  if (buttonId != dicButtonId().end() && id == curButtonId) {
-    if (player) player->stop();
-    curButtonId.clear();
-    btnStop->setEnabled(false);
-    updatePlayingMark();
-    return;
-  }
-
-  if (player) player->stop();
-  curButtonId.clear();
-  btnStop->setEnabled(false);
-
-  const std::optional<std::string> found = soundFilePath(musicSrc->second);
-  if (!found) return;
-  const std::string& path = *found;
-
-  curButtonId = id;
-  std::string error;
-  auto created = AudioPlayer::playerWithContentsOfFile(path, &error);
-  if (!created) {
-    consolePrint("播放出问题了: " + error);
-    return;
-  }
-  if (player) player->setDelegate(nullptr);
-  player = std::move(created);
-  player->setDelegate(this);
-  player->setVolume(volume / 100);
-  player->prepareToPlay();
-  player->play();
-  btnStop->setEnabled(true);
-  startPlayingMark();
+  board->play(0, n);
 }
 
-void ViewController::btnStopPlay_Click(QPushButton*) {
-  if (player) player->stop();
-  curButtonId.clear();
-  btnStop->setEnabled(false);
-  updatePlayingMark();
-}
+void ViewController::btnStopPlay_Click(QPushButton*) { board->stop(); }
 
-void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finished, bool) {
-  if (chkLoop->isChecked()) {
-    finished->play();
-    return;
-  }
-  curButtonId.clear();
+void ViewController::showPlaybackStopped() {
   btnStop->setEnabled(false);
   updatePlayingMark();
 }
@@ -479,14 +401,6 @@ void ViewController::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finish
 // The sound device can come (plugged in, or its sound server started after us) and go
 // (unplugged) while the board runs.
 void ViewController::audioDeviceDidChange() {
-  if (!AudioDevice::isOpen()) {
-    // The sound that played went with the device; a click starts it on the next one.
-    curButtonId.clear();
-    btnStop->setEnabled(false);
-    updatePlayingMark();
-    const std::string why = AudioDevice::lastError();
-    if (!why.empty()) consolePrint("音频输出设备断开了，声音无法播放：" + why);
-  }
   if (output) output->audioDeviceDidChange();
   showAudioDeviceState();
 }
@@ -503,35 +417,23 @@ void ViewController::startPlayingMark() {
 }
 
 void ViewController::updatePlayingMark() {
-  const bool playing = !curButtonId.empty() && player && player->isPlaying();
+  const bool playing = board->isPlaying();
   if (!playing) playingMarkTimer->stop();
   for (int n = 1; n <= kButtonCount; ++n) {
     SoundButton* button = soundButton(n);
     if (!button) continue;
     const auto id = dicButtonId().find(n);
-    if (playing && id != dicButtonId().end() && id->second == curButtonId) {
-      const double duration = player->duration();
-      double position = player->currentTime();
-      // A looping sound shows where it is within the loop.
-      if (duration > 0) position = std::fmod(position, duration);
-      button->setPlaying(position, duration);
+    if (playing && id != dicButtonId().end() && id->second == board->currentButtonId()) {
+      button->setPlaying(board->playingPosition(), board->playingDuration());
     } else {
       button->clearPlaying();
     }
   }
 }
 
-void ViewController::chkLoop_Click(QCheckBox* sender) {
-  UserDefaults::standardUserDefaults().setObjectForKey(sender->isChecked() ? 1 : 0, "loop");
-}
+void ViewController::chkLoop_Click(QCheckBox* sender) { board->setLoop(sender->isChecked()); }
 
-void ViewController::volumeScroll(QSlider*) {
-  volume = sliderVolumeValue();
-  if (player) player->setVolume(volume / 100);
-  const int whole = static_cast<int>(volume);
-  tfVolume->setText(kVolumePrefix + QString::number(whole));
-  UserDefaults::standardUserDefaults().setObjectForKey(whole, "volume");
-}
+void ViewController::volumeScroll(QSlider*) { board->setVolumeLevel(sliderVolumeValue()); }
 
 // ---------------------------------------------------------------------------
 // Keyboard hotkeys
@@ -560,9 +462,7 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
 }
 
 void ViewController::radioHotkey_Click(QRadioButton* sender) {
-  showHotkeyLabels();
-  UserDefaults::standardUserDefaults().setIntegerForKey(sender->property("tag").toInt(),
-                                                        "hotkeyTag");
+  board->setHotkeyMode(sender->property("tag").toInt());
 }
 
 // ---------------------------------------------------------------------------

@@ -1,12 +1,12 @@
 #pragma once
-// ViewController: the logic of Cueboard's one window, the sound board. It loads the
-// current category from the library onto 40 sound buttons and their hotkey labels,
-// switches categories, plays one sound at a time and turns key presses into clicks.
-// The window owns its controls (built from board.ui); the board owns its audio player
-// and holds the library connection taken from dbHelper() at construction.
+// ViewController: Cueboard's one window, the sound board. It shows the board model
+// (board/Board.h): the category shown on 40 sound buttons and their hotkey labels,
+// the sound that plays, the volume, looping and the hotkey mode; and it turns clicks,
+// key presses and menu choices into the model's operations and the library commands.
+// The window owns its controls (built from board.ui). It is handed the model, or,
+// made without one, makes its own on the library connection of dbHelper().
 //
-// Thread-safety: main thread only. The audio player's end-of-sound notification is
-// delivered on the main thread.
+// Thread-safety: main thread only.
 
 #include <QWidget>
 #include <array>
@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/AudioPlayer.h"
+#include "board/Board.h"
 
 class GlobalHotkeys;
 class LibraryCommands;
@@ -37,12 +37,18 @@ class BoardView;
 // The built-in hotkey of each sound button position, entry i - 1 for button i.
 extern const std::array<const char*, 40> buildInHotkeys;
 
-class ViewController : public QWidget, public AudioPlayerDelegate {
+class ViewController : public QWidget {
   Q_OBJECT
 
  public:
+  // A window with a board model of its own.
   explicit ViewController(QWidget* parent = nullptr);
+  // A window on `board`, which must outlive it.
+  explicit ViewController(Board& board, QWidget* parent = nullptr);
   ~ViewController() override;
+
+  // The board model the window shows and acts on.
+  Board& model() const { return *board; }
 
   // Start-up, run once by the constructor after the layout is built.
   void viewDidLoad();
@@ -56,7 +62,7 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   // library commands, acting on the button (or category) whose tag the item carries.
   void classSubMenu_ClickWithSender(QAction* sender);
   void musicSubMenu_ClickWithSender(QAction* sender);
-  LibraryCommands& libraryCommands() { return *library; }
+  LibraryCommands& libraryCommands() { return board->libraryCommands(); }
   // The opt-in system-wide hotkeys beside the hotkey-mode radios.
   GlobalHotkeys& globalHotkeys() { return *global; }
   // The output device choice and the virtual microphone, in the row under the board.
@@ -66,7 +72,9 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void loadBtnMusic();
   void showHotkeyLabels();
   void refreshBtnMusic();
-  static std::string categoryQuerySql(const std::string& classId);
+  static std::string categoryQuerySql(const std::string& classId) {
+    return Board::categoryQuerySql(classId);
+  }
 
   // Category bar.
   void btnClassX_Click(QPushButton* sender);
@@ -77,7 +85,6 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void btnStopPlay_Click(QPushButton* sender);
   void chkLoop_Click(QCheckBox* sender);
   void volumeScroll(QSlider* sender);
-  void audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* player, bool flag) override;
 
   // Keyboard hotkeys.
   void addKeyMonitor();
@@ -112,32 +119,39 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   void updatePlayingMark();
   // Why the library could not be shown, "" once it loaded.
   QString libraryProblem() const;
-  // Follows the sound device: a lost device ends the sound that played, and the
-  // window's title carries a mark for as long as no device is open.
+  // Follows the sound device: the window's title carries a mark for as long as no
+  // device is open (the model ends the sound that played).
   void audioDeviceDidChange();
   // Sets the window's title: the board's own, with marks for a missing sound device
   // and for what the sound output has to say.
   void showAudioDeviceState();
 
   const std::string DEF_CLASSID = "00000000-0000-0000-0000-000000000001";
-  static std::string classIdForCategory(int number);
+  static std::string classIdForCategory(int number) { return Board::classIdForCategory(number); }
 
   // The volume slider's position on the 0-100 scale (the layout may give it a finer range).
   float sliderVolumeValue() const;
   void setSliderVolumeValue(float value);
 
   // State, readable by the program's other parts and by tests.
-  const std::shared_ptr<LiteDatabase>& database() const { return db; }
-  AudioPlayer* currentPlayer() const { return player.get(); }
-  float currentVolume() const { return volume; }
-  const std::string& currentClassId() const { return curClassId; }
-  const std::string& currentButtonId() const { return curButtonId; }
+  const std::shared_ptr<LiteDatabase>& database() const { return board->database(); }
+  AudioPlayer* currentPlayer() const { return board->currentPlayer(); }
+  float currentVolume() const { return board->volumeLevel(); }
+  const std::string& currentClassId() const { return board->currentClassId(); }
+  const std::string& currentButtonId() const { return board->currentButtonId(); }
   QRadioButton* customHotkeyRadio() const { return radioCustomHotkey; }
 
  private:
+  ViewController(Board* board, QWidget* parent);
   // What the layout wires by itself: the actions of the controls other than the
   // category and sound buttons.
   void connectLayoutActions();
+  // What the window shows of the model, each on the model's news.
+  void connectModel();
+  void showSounds();
+  void showCategory(int category);
+  void showVolume(int volume);
+  void showPlaybackStopped();
   void showLibraryProblem(const std::string& reason);
   void markMissingFile(int n, const std::string& musicSrc);
   void startPlayingMark();
@@ -152,10 +166,12 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
  private:
   void setTitleColor(QPushButton* button, const QColor& color);
 
+  // Declared first, so that it goes last: the window's parts refer to it.
+  std::unique_ptr<Board> ownBoard;
+  Board* board;
   std::unique_ptr<Ui::BoardView> ui;
   std::multimap<int, QWidget*> taggedViews;
 
-  const std::shared_ptr<LiteDatabase> db;
   QSlider* sliderVolume = nullptr;
   QLabel* tfVolume = nullptr;
   QRadioButton* radioDisableHotkey = nullptr;
@@ -163,14 +179,9 @@ class ViewController : public QWidget, public AudioPlayerDelegate {
   QRadioButton* radioCustomHotkey = nullptr;
   QPushButton* btnStop = nullptr;
   QCheckBox* chkLoop = nullptr;
-  std::unique_ptr<AudioPlayer> player;
-  std::unique_ptr<LibraryCommands> library;
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
-  float volume = 0;
-  std::string curClassId;
-  std::string curButtonId;
   QString boardTitle;  // the window's title as laid out, without the no-device mark
 };

@@ -2,16 +2,11 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QUuid>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 
-#include "board/GlobalHotkeys.h"
-#include "board/SoundButton.h"
-#include "board/ViewController.h"
 #include "editor/EditMusicViewController.h"
 #include "editor/TFHotkey.h"
 #include "library/Caches.h"
@@ -56,6 +51,10 @@ bool isSoundButtonTag(int tag) {
 
 }  // namespace
 
+LibraryCommands::LibraryCommands(std::shared_ptr<LiteDatabase> db,
+                                 std::function<std::string()> currentClassId, QObject* parent)
+    : QObject(parent), db(std::move(db)), currentClassId(std::move(currentClassId)) {}
+
 LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& sourcePath) {
   const std::string name = lastPathComponent(sourcePath);
   const std::string ext = pathExtension(sourcePath);
@@ -95,30 +94,24 @@ LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& s
 }
 
 bool LibraryCommands::runAtomically(const std::string& sql, const char* failurePrefix) {
-  LiteDatabase& db = *board.database();
   // A batch that stops half-way would keep its first statements (an add's delete of the
   // old row without the insert): run it inside a savepoint and undo it all on failure.
-  const bool guarded = db.executeStatements("savepoint library_command");
-  const bool ok = db.executeStatements(sql);
-  const std::string reason = db.lastErrorMessage();
+  const bool guarded = db->executeStatements("savepoint library_command");
+  const bool ok = db->executeStatements(sql);
+  const std::string reason = db->lastErrorMessage();
   if (guarded) {
-    db.executeStatements(ok ? "release library_command"
-                            : "rollback to library_command; release library_command");
+    db->executeStatements(ok ? "release library_command"
+                             : "rollback to library_command; release library_command");
   }
   if (!ok) consolePrint(failurePrefix + reason);
   return ok;
-}
-
-void LibraryCommands::reload() {
-  board.loadBtnMusic();
-  board.showHotkeyLabels();
 }
 
 void LibraryCommands::addMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
   const int n = tag - kMusicTagBase;
   OpenPanel panel = OpenPanel::mp3Panel("请选择一个音效文件", false);
-  if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
+  if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
   const ImportedSound sound = importSound(panel.URL());
   const std::string id = newButtonId();
@@ -128,26 +121,27 @@ void LibraryCommands::addMusic(int tag) {
   dicButtonId()[n] = id;
   dicMusicSrc()[n] = sound.fileName;
   dicTitle()[n] = sound.title;
-  if (auto* button = board.soundButton(tag - kMusicTagBase)) {
-    button->setText(QString::fromStdString(sound.title));
-  }
 
   std::string sql;
   if (oldId && !oldId->empty()) {
     sql += std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*oldId) + "';";
   }
   sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " + " ButtonNo, " +
-         " Title,    " + " MusicSrc, " + " Hotkey    " + " ) values ('" +
-         q(board.currentClassId()) + "','" + q(id) + "','" + std::to_string(n) + "','" +
-         q(sound.title) + "','" + q(sound.fileName) + "','" + q(hotkey) + "');";
-  // The board already shows the new sound; when the library did not take it, show what
-  // the library holds instead.
-  if (!runAtomically(sql, "添加音效失败: ")) reload();
+         " Title,    " + " MusicSrc, " + " Hotkey    " + " ) values ('" + q(currentClassId()) +
+         "','" + q(id) + "','" + std::to_string(n) + "','" + q(sound.title) + "','" +
+         q(sound.fileName) + "','" + q(hotkey) + "');";
+  // The caches already hold the new sound; when the library did not take it, the
+  // category is loaded again to show what the library holds instead.
+  if (runAtomically(sql, "添加音效失败: ")) {
+    emit shownSoundsEdited();
+  } else {
+    emit libraryChanged();
+  }
 }
 
 void LibraryCommands::addMusicBatch() {
   OpenPanel panel = OpenPanel::mp3Panel("请选择一个或多个音效文件", true);
-  if (panel.runModal(board.window()) != OpenPanel::ModalResponseOK) return;
+  if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
   const std::vector<std::string>& files = panel.URLs();
   std::size_t next = 0;
@@ -161,16 +155,17 @@ void LibraryCommands::addMusicBatch() {
     dicButtonId()[n] = id;
     dicMusicSrc()[n] = sound.fileName;
     dicTitle()[n] = sound.title;
-    if (auto* button = board.soundButton(tag - kMusicTagBase)) {
-      button->setText(QString::fromStdString(sound.title));
-    }
     sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " +
-           " ButtonNo, " + " Title,    " + " MusicSrc  " + " ) values ('" +
-           q(board.currentClassId()) + "','" + q(id) + "','" + std::to_string(n) + "','" +
-           q(sound.title) + "','" + q(sound.fileName) + "');";
+           " ButtonNo, " + " Title,    " + " MusicSrc  " + " ) values ('" + q(currentClassId()) +
+           "','" + q(id) + "','" + std::to_string(n) + "','" + q(sound.title) + "','" +
+           q(sound.fileName) + "');";
   }
   if (sql.empty()) return;
-  if (!runAtomically(sql, "添加音效失败: ")) reload();
+  if (runAtomically(sql, "添加音效失败: ")) {
+    emit shownSoundsEdited();
+  } else {
+    emit libraryChanged();
+  }
 }
 
 EditMusicViewController* LibraryCommands::editMusic(int tag) {
@@ -179,15 +174,14 @@ EditMusicViewController* LibraryCommands::editMusic(int tag) {
   const std::optional<std::string> src = cached(dicMusicSrc(), n);
   if (!src || src->empty()) return nullptr;  // an empty button opens no editor
 
-  auto* editor = new EditMusicViewController(&board);
+  auto* editor = new EditMusicViewController(dialogParent);
   editor->presentAsModalWindow();
   const std::string shownPath =
       FileManager::defaultManager().fileExistsAtPath(*src) ? *src : soundPath() + *src;
-  auto* button = board.soundButton(tag - kMusicTagBase);
   editor->lblButtonId->setText(QString::fromStdString(cached(dicButtonId(), n).value_or("")));
   editor->tfButtonNo->setText(QString::number(n));
   editor->tfMusicSrc->setText(QString::fromStdString(shownPath));
-  editor->tfTitle->setText(button ? button->text() : QString());
+  editor->tfTitle->setText(QString::fromStdString(cached(dicTitle(), n).value_or("")));
   editor->tfHotkey->setText(QString::fromStdString(cached(dicHotkey(), n).value_or("")));
   return editor;
 }
@@ -199,17 +193,13 @@ void LibraryCommands::deleteMusic(int tag) {
   if (!id) return;
   const std::string sql =
       std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*id) + "';";
-  if (!board.database()->executeUpdateWithArgumentsInArray(sql, {})) return;
+  if (!db->executeUpdateWithArgumentsInArray(sql, {})) return;
 
-  if (auto* button = board.soundButton(tag - kMusicTagBase)) button->setText(QString());
-  if (board.customHotkeyRadio()->isChecked()) {
-    if (auto* label = board.hotkeyLabel(n)) label->setText(QString());
-  }
-  board.globalHotkeys().hotkeyLabelsChanged();
   dicButtonId().erase(n);
   dicMusicSrc().erase(n);
   dicTitle().erase(n);
   dicHotkey().erase(n);
+  emit shownSoundsEdited();
 }
 
 void LibraryCommands::cutMusic(int tag) {
@@ -230,8 +220,7 @@ void LibraryCommands::pasteMusic(int tag) {
     cutButtonId().clear();
     return;
   }
-  LiteDatabase& db = *board.database();
-  auto rs = db.executeQueryWithArgumentsInArray(
+  auto rs = db->executeQueryWithArgumentsInArray(
       "select ButtonId from tb_Button where Lower(ButtonId) = ?", {cut});
   if (!rs) return;
   const bool cutRowExists = rs->next();
@@ -245,21 +234,21 @@ void LibraryCommands::pasteMusic(int tag) {
   if (!target.empty()) {
     sql += std::string(" delete from tb_Button ") + " where Lower(ButtonId) ='" + q(target) + "';";
   }
-  sql += std::string(" update tb_Button set ") + " ClassId  ='" + q(board.currentClassId()) + "'," +
+  sql += std::string(" update tb_Button set ") + " ClassId  ='" + q(currentClassId()) + "'," +
          " ButtonNo ='" + std::to_string(n) + "'" + " where Lower(ButtonId) ='" + q(cut) + "';";
   if (!runAtomically(sql, "粘贴音效失败: ")) return;
   cutButtonId().clear();
-  reload();
+  emit libraryChanged();
 }
 
 void LibraryCommands::deleteClassMusic(const std::string& classId) {
   const std::string sql =
       std::string(" delete from tb_Button ") + " where ClassId ='" + q(classId) + "'";
-  if (board.database()->executeStatements(sql)) reload();
+  if (db->executeStatements(sql)) emit libraryChanged();
 }
 
 void LibraryCommands::clearClassHotkeys(const std::string& classId) {
   const std::string sql = std::string(" update tb_Button  ") + " set Hotkey = null " +
                           " where ClassId ='" + q(classId) + "'";
-  if (board.database()->executeStatements(sql)) reload();
+  if (db->executeStatements(sql)) emit libraryChanged();
 }

@@ -2,23 +2,37 @@
 // button or many into the empty buttons of the category shown, opening the editor on a
 // button, deleting a button's sound, cutting a sound and pasting it on another button
 // (of any category), and the two commands that act on a whole category. Each builds
-// its statement from fixed pieces and quoted values, runs it on the board's library
-// connection, and keeps the board's caches, titles and labels in step: the adds and
-// the delete update them directly, the others reload the category shown.
+// its statement from fixed pieces and quoted values and runs it on the library
+// connection. The caches of the category shown follow: the adds and the delete update
+// them directly and say so (shownSoundsEdited), the others ask for the category shown
+// to be loaded again (libraryChanged). What shows the board listens to those signals;
+// the commands know nothing of it.
 //
-// Owned by the board it acts on; it holds no state of its own (the cut buffer is
+// Owned by the board model it serves; it holds no state of its own (the cut buffer is
 // process-wide, see library/Caches.h).
 // Thread-safety: main (GUI) thread only.
 #pragma once
 
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
 #include <string>
 
 class EditMusicViewController;
-class ViewController;
+class LiteDatabase;
 
-class LibraryCommands {
+class LibraryCommands : public QObject {
+  Q_OBJECT
+
  public:
-  explicit LibraryCommands(ViewController& board) : board(board) {}
+  // `currentClassId` tells the id of the category shown when a command needs it.
+  LibraryCommands(std::shared_ptr<LiteDatabase> db, std::function<std::string()> currentClassId,
+                  QObject* parent = nullptr);
+
+  // The window the file dialogs and the editor open over (none: they open on their own).
+  void setDialogParent(QWidget* window) { dialogParent = window; }
 
   // The sound-menu commands take the tag of the sound button they act on (101-140).
   void addMusic(int tag);
@@ -35,6 +49,12 @@ class LibraryCommands {
   void deleteClassMusic(const std::string& classId);
   void clearClassHotkeys(const std::string& classId);
 
+ signals:
+  // The library and the caches of the category shown were changed alike.
+  void shownSoundsEdited();
+  // The library changed (or a change failed half-way): load the category shown again.
+  void libraryChanged();
+
  private:
   struct ImportedSound {
     std::string fileName;  // as stored in MusicSrc
@@ -44,7 +64,9 @@ class LibraryCommands {
   // Runs the statements of an add or a paste all or nothing; on failure prints the
   // engine's reason.
   bool runAtomically(const std::string& sql, const char* failurePrefix);
-  void reload();
+  QWidget* dialogWindow() const { return dialogParent ? dialogParent->window() : nullptr; }
 
-  ViewController& board;
+  const std::shared_ptr<LiteDatabase> db;
+  const std::function<std::string()> currentClassId;
+  QPointer<QWidget> dialogParent;
 };
