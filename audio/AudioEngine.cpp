@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -127,6 +128,7 @@ bool AudioEngine::open(const char* name, int frequency, int bufferFrames, std::s
   _mixer = std::make_unique<Mixer>(_frequency, kRingFrames);
   _mixBuffer.assign(static_cast<std::size_t>(std::max<int>(obtained.samples, 256)) * 2, 0.0f);
   _decodeBuffer.assign(kDecodeFrames * 2, 0.0f);
+  _startBuffer.assign(kDecodeFrames * 2, 0.0f);
   ++_opening;
   std::unique_lock lock(_mutex);
   _quit = false;
@@ -265,23 +267,31 @@ std::uint64_t AudioEngine::play(const std::shared_ptr<Sound>& sound, float gain,
   }
   Mixer::Slot& slot = _mixer->slot(index);
   slot.samples.pushSome(sound->_head.data(), sound->_head.size());
-  {
+  if (sound->_headIsWhole) {
+    slot.endOfData.store(true, std::memory_order_release);
+  } else {
+    // One decoder per Sound: a voice of it that is still ramping out is fed no more,
+    // and the decoder thread lets go of the Sound until its new job is handed over.
     std::lock_guard lock(_mutex);
-    // One decoder per Sound: a voice of it that is still ramping out is fed no more.
     std::erase_if(_jobs, [&](const Job& job) { return job.sound == sound; });
-    if (sound->_headIsWhole) {
-      slot.endOfData.store(true, std::memory_order_release);
-    } else {
-      _jobs.push_back(Job{index, voice, sound});
-    }
-    if (!_mixer->send(Mixer::Command{Mixer::Command::Start, index, voice, gain})) {
-      std::erase_if(_jobs, [&](const Job& job) { return job.voice == voice; });
-      _mixer->release(index);
-      return 0;
-    }
+  }
+  if (!_mixer->send(Mixer::Command{Mixer::Command::Start, index, voice, gain})) {
+    std::lock_guard lock(_mutex);
+    _mixer->release(index);
+    return 0;
+  }
+  _live.push_back(Live{voice, index, sound, false});
+  if (sound->_headIsWhole) {
+    return voice;
+  }
+  // The head sounds from the next period on. Meanwhile this thread decodes a little
+  // more, so that the decoder thread need not be scheduled within the head's 100 ms.
+  Job job{index, voice, sound, false};
+  if (fill(job, _startBuffer.data(), kStartFrames)) {
+    std::lock_guard lock(_mutex);
+    _jobs.push_back(std::move(job));
   }
   _wake.notify_all();
-  _live.push_back(Live{voice, index, sound, false});
   return voice;
 }
 
@@ -352,52 +362,57 @@ void AudioEngine::callback(void* self, std::uint8_t* stream, int length) {
   }
 }
 
-bool AudioEngine::fill(Job& job, std::string& problem) {
+bool AudioEngine::fill(Job& job, float* buffer, std::size_t limit) {
   Sound& sound = *job.sound;
-  float* buffer = _decodeBuffer.data();
+  Mixer::Slot& slot = _mixer->slot(job.slot);
+  // The voice ends once the ring runs dry. Its problem is written before the end is
+  // marked, so whoever takes the voice's news reads it after.
+  auto end = [&](const std::string& problem) {
+    _problems[static_cast<std::size_t>(job.slot)] = problem;
+    slot.endOfData.store(true, std::memory_order_release);
+    return false;
+  };
   if (!job.begun && sound._pastHead) {
     // Played before: back to the start, and past the head that the voice began with.
     if (!sound._file->rewind()) {
-      problem = sound._file->problem();
-      return false;
+      return end(sound._file->problem());
     }
     for (std::size_t skipped = 0; skipped < sound.headFrames();) {
       const std::size_t want = std::min(kDecodeFrames, sound.headFrames() - skipped);
       const std::size_t got = sound._file->read(buffer, want);
       skipped += got;
       if (got < want) {
-        problem = sound._file->problem().empty()
-                      ? sound._path + ": the file changed while it was played"
-                      : sound._file->problem();
-        return false;
+        return end(sound._file->problem().empty()
+                       ? sound._path + ": the file changed while it was played"
+                       : sound._file->problem());
       }
     }
     sound._pastHead = false;
   }
   job.begun = true;
-  Mixer::Slot& slot = _mixer->slot(job.slot);
-  for (;;) {
+  for (std::size_t filled = 0; filled < limit;) {
     const std::size_t space = slot.samples.freeSpace() / 2;
     if (space < kDecodeFrames / 4) {
       return true;
     }
-    const std::size_t want = std::min(space, kDecodeFrames);
+    const std::size_t want = std::min({space, kDecodeFrames, limit - filled});
+    filled += want;
     const std::size_t got = sound._file->read(buffer, want);
     sound._pastHead = true;
     slot.samples.pushSome(buffer, got * 2);
     if (got < want) {
-      slot.endOfData.store(true, std::memory_order_release);
-      problem = sound._file->problem();
-      return false;
+      return end(sound._file->problem());
     }
   }
+  return true;
 }
 
 void AudioEngine::decoderLoop() {
-  // The callback's thread runs at SDL's highest priority; its supplier goes before
-  // ordinary work too (where the system lets it), so that a busy machine does not
-  // starve the rings.
-  SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
+  // The callback's thread runs at SDL's highest priority, and the rings it mixes from
+  // are only as good as this thread's promptness: it takes the same priority (where
+  // the system lets it), so that a busy machine starves neither. Its work is bounded
+  // by what plays.
+  SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);
   std::unique_lock lock(_mutex);
   _decoderRunning = true;
   _wake.notify_all();
@@ -411,14 +426,8 @@ void AudioEngine::decoderLoop() {
       _problems[index].clear();
       _mixer->release(item.slot);
     }
-    std::erase_if(_jobs, [this](Job& job) {
-      std::string problem;
-      const bool goesOn = fill(job, problem);
-      if (!goesOn) {
-        _problems[static_cast<std::size_t>(job.slot)] = std::move(problem);
-      }
-      return !goesOn;
-    });
+    std::erase_if(_jobs,
+                  [this](Job& job) { return !fill(job, _decodeBuffer.data(), kRingFrames); });
     if (!news.empty()) {
       const auto handler = _handler;
       lock.unlock();

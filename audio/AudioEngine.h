@@ -124,6 +124,8 @@ class AudioEngine {
   double position(std::uint64_t voice) const;
   // Voices sounding now (not counting ramps).
   int playingCount() const;
+  // Times a voice's ring ran dry before its end since the device opened.
+  std::uint64_t underruns() const { return _mixer ? _mixer->underruns() : 0; }
 
   // Each mixed period, just before it goes to the device: for benchmarks and meters.
   // Runs in the audio callback: it must not allocate, lock or block.
@@ -132,6 +134,8 @@ class AudioEngine {
 
   // Frames of a voice's ring.
   static constexpr std::size_t kRingFrames = 32768;
+  // Frames beyond the head that play() decodes itself before handing a voice over.
+  static constexpr std::size_t kStartFrames = 16384;
 
  private:
   struct Job {
@@ -150,8 +154,11 @@ class AudioEngine {
 
   static void callback(void* self, std::uint8_t* stream, int length);
   void decoderLoop();
-  // Decoder thread, jobs locked: tops `job`'s ring up; false once its sound ended.
-  bool fill(Job& job, std::string& problem);
+  // Tops `job`'s ring up by at most `limit` frames, decoding through `buffer`; false
+  // once its sound ended (its problem, if it ended early, kept for its news). On the
+  // decoder thread with the jobs locked, or on the control thread for a job not yet
+  // handed over.
+  bool fill(Job& job, float* buffer, std::size_t limit);
   void prune();
   const Live* find(std::uint64_t voice) const;
   void stopLive(Live& live);
@@ -177,6 +184,9 @@ class AudioEngine {
   bool _decoderRunning = false;
   std::function<void(const News&)> _handler;
   std::thread _decoder;
-  std::vector<float> _decodeBuffer;                  // decoder thread
-  std::array<std::string, Mixer::kSlots> _problems;  // decoder thread, by slot
+  std::vector<float> _decodeBuffer;  // decoder thread
+  std::vector<float> _startBuffer;   // control thread
+  // By slot: why its voice's data ended early. Written before the end is marked, read
+  // with the voice's news.
+  std::array<std::string, Mixer::kSlots> _problems;
 };

@@ -138,6 +138,8 @@ void Mixer::mix(float* out, std::size_t frames) {
           finish(index, true);
         } else if (voice.fadeLeft > 0) {
           finish(index, false);  // nothing left to fade: stopping needs no more
+        } else {
+          _underruns.fetch_add(1, std::memory_order_relaxed);
         }
         break;  // a ring that ran dry before its end: this voice is silent until refilled
       }

@@ -88,6 +88,9 @@ class Mixer {
 
   // How many voices mix() is playing now; any thread (a hint).
   int soundingCount() const { return _sounding.load(std::memory_order_relaxed); }
+  // How many times a voice's ring ran dry before its end (its filler fell behind, and
+  // the voice went silent for the rest of a period); any thread.
+  std::uint64_t underruns() const { return _underruns.load(std::memory_order_relaxed); }
 
  private:
   // mix()'s own view of a slot.
@@ -113,5 +116,6 @@ class Mixer {
   SpscRing<Command> _commands{256};
   SpscRing<News> _news{256};
   std::atomic<int> _sounding{0};
+  std::atomic<std::uint64_t> _underruns{0};
   std::array<float, kChunkFrames * 2> _chunk{};
 };
