@@ -61,12 +61,20 @@ TEST_F(Engine, TwoSoundsAtOnceAreBothHeardAtTheirLevels) {
     EXPECT_FALSE(item.ended);
   }
 
-  const PcmCapture pcm = audible(capture());
+  const PcmCapture whole = capture();
+  // Levels from the longest stretch without a gap (a starved decoder leaves some, and a
+  // measure across one would mix two phases of each tone).
+  PcmCapture::Span longest;
+  for (const auto& span : whole.soundSpans(1)) {
+    longest = span.frames() > longest.frames() ? span : longest;
+  }
+  ASSERT_GT(longest.frames(), whole.framesIn(0.1));
+  const std::size_t begin = longest.begin + std::min(longest.frames() / 4, whole.framesIn(0.1));
+  const std::size_t end = std::min(longest.end - longest.frames() / 4, begin + whole.framesIn(0.5));
+  EXPECT_NEAR(amplitudeAt(whole, 660, begin, end) / (0.25 * 32767), 1.0, 0.05);
+  EXPECT_NEAR(amplitudeAt(whole, 990, begin, end) / (0.125 * 32767), 1.0, 0.05);
+  const PcmCapture pcm = audible(whole);
   ASSERT_GT(pcm.frameCount(), pcm.framesIn(0.8));
-  const std::size_t begin = pcm.framesIn(0.1);
-  const std::size_t end = begin + pcm.framesIn(0.5);
-  EXPECT_NEAR(amplitudeAt(pcm, 660, begin, end) / (0.25 * 32767), 1.0, 0.05);
-  EXPECT_NEAR(amplitudeAt(pcm, 990, begin, end) / (0.125 * 32767), 1.0, 0.05);
   // Stopped together, they fade: the last frames are near silence, not the full mix.
   EXPECT_LT(pcm.peak(pcm.frameCount() - 40, pcm.frameCount()), 0.25 * 0.375 * 32767);
 }
@@ -146,11 +154,15 @@ TEST_F(Engine, AnIdleSoundHoldsOnlyItsHead) {
 
 TEST_F(Engine, GainAndPosition) {
   auto sound = load("sine660-10s.wav");
+  const std::uintmax_t startBytes = fileSize();
   const std::uint64_t voice = engine.play(sound, 1.0f, false);
   waitForDeviceTime(0.5);
   const double position = engine.position(voice);
+  // No further than the device has gone since (its file may trail by a buffer or two).
+  const double deviceSeconds =
+      static_cast<double>(fileSize() - startBytes) / (engine.frequency() * 4.0);
   EXPECT_GT(position, 0.05);
-  EXPECT_LE(position, 0.6);
+  EXPECT_LE(position, deviceSeconds + 0.05);
   engine.setGain(voice, 0.5f);
   waitForDeviceTime(1.0);
   EXPECT_GT(engine.position(voice), position);
