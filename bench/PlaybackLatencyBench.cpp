@@ -10,7 +10,6 @@
 // (a whole category, as if every button's sound were loaded at once), against what
 // holding the same sounds decoded would take.
 #include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -40,7 +39,8 @@ constexpr int kTrials = 30;
 std::string clip(const char* name) { return std::string(CUEBOARD_BENCH_CLIP_DIR "/") + name; }
 
 std::int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
 }
 
 // Set by the output tap, on the audio thread.
@@ -48,12 +48,11 @@ std::atomic<bool> watching{false};
 std::atomic<std::int64_t> firstSoundNs{0};
 
 // Runs on the final mix of every buffer, just before it goes to the device.
-void SDLCALL watchOutput(int /*channel*/, void* stream, int length, void* /*unused*/) {
+void watchOutput(const std::int16_t* samples, int frames, void* /*unused*/) {
   if (!watching.load(std::memory_order_acquire)) {
     return;
   }
-  const auto* samples = static_cast<const Sint16*>(stream);
-  for (int i = 0; i < length / 2; ++i) {
+  for (int i = 0; i < frames * 2; ++i) {
     if (samples[i] != 0) {
       firstSoundNs.store(nowNs(), std::memory_order_release);
       watching.store(false, std::memory_order_release);
@@ -151,11 +150,17 @@ void CategoryMemory(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(ClickToFirstSound, clip_1s, "clip-1s.mp3")
-    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(kTrials)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ClickToFirstSound, clip_10min, "clip-10min.mp3")
-    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(kTrials)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ClickToFirstSound, clip_10min_no_info_frame, "clip-10min-noinfo.mp3")
-    ->Iterations(kTrials)->UseManualTime()->Unit(benchmark::kMillisecond);
+    ->Iterations(kTrials)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(CategoryMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
@@ -171,11 +176,12 @@ int main(int argc, char** argv) {
   }
   benchmark::AddCustomContext("audio_driver", SDL_GetCurrentAudioDriver());
   benchmark::AddCustomContext("device", std::to_string(AudioDevice::frequency()) + " Hz, " +
-                                            std::to_string(AudioDevice::channels()) + " channels, 512 frames");
-  Mix_RegisterEffect(MIX_CHANNEL_POST, watchOutput, nullptr, nullptr);
+                                            std::to_string(AudioDevice::channels()) +
+                                            " channels, 512 frames");
+  AudioDevice::setOutputTap(&watchOutput, nullptr);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  Mix_UnregisterEffect(MIX_CHANNEL_POST, watchOutput);
+  AudioDevice::setOutputTap(nullptr, nullptr);
   AudioDevice::close();
   return 0;
 }

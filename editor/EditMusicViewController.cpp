@@ -130,7 +130,7 @@ void EditMusicViewController::viewDidLoad() {
 // File choice
 
 void EditMusicViewController::btnSelect_Clicked(QPushButton*) {
-  OpenPanel panel = OpenPanel::mp3Panel("请选择一个音效文件", false);
+  OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(this) != OpenPanel::ModalResponseOK) return;
 
   const QString path = qs(panel.URL());

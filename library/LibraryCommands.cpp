@@ -110,7 +110,7 @@ bool LibraryCommands::runAtomically(const std::string& sql, const char* failureP
 void LibraryCommands::addMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
   const int n = tag - kMusicTagBase;
-  OpenPanel panel = OpenPanel::mp3Panel("请选择一个音效文件", false);
+  OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
   const ImportedSound sound = importSound(panel.URL());
@@ -140,7 +140,7 @@ void LibraryCommands::addMusic(int tag) {
 }
 
 void LibraryCommands::addMusicBatch() {
-  OpenPanel panel = OpenPanel::mp3Panel("请选择一个或多个音效文件", true);
+  OpenPanel panel = OpenPanel::soundPanel("请选择一个或多个音效文件", true);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
   const std::vector<std::string>& files = panel.URLs();

@@ -1,8 +1,5 @@
 #include "platform/AudioDevice.h"
 
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
-
 #include <QCoreApplication>
 #include <QObject>
 #include <QTimer>
@@ -10,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "audio/AudioEngine.h"
 #include "platform/AudioPlayer.h"
 #include "platform/NotificationCenter.h"
 
@@ -18,8 +16,9 @@ namespace {
 // 512 frames is about 11.6 ms at 44.1 kHz: short enough that a click is heard at once,
 // long enough not to starve on a busy machine.
 constexpr int kBufferFrames = 512;
-constexpr int kPreferredFrequency = MIX_DEFAULT_FREQUENCY;
-constexpr int kChannels = 2;
+constexpr int kPreferredFrequency = 44100;
+// What a switch of output or a close waits at most for the sound to ramp out.
+constexpr int kFadeMilliseconds = 20;
 
 struct DeviceState {
   bool open = false;
@@ -37,7 +36,9 @@ struct DeviceState {
   int outputFrequency = 0;
   std::string outputDriver;
   std::string fallback;
-  std::uint64_t lastTicket = 0;
+  bool overlap = false;
+  AudioDevice::OutputTap tap = nullptr;
+  void* tapContext = nullptr;
   // Polls SDL's device reports while the device is wanted; owned here, main thread.
   QTimer* watcher = nullptr;
 };
@@ -52,36 +53,18 @@ DeviceState& deviceState() {
   return state;
 }
 
-// Shared with the audio thread. The ticket of the run that sounds now, 0 for none:
-// whoever takes it (the end hook, a stop, a new sound) decides whether an end notice
-// is due, so exactly one of them does.
-std::atomic<std::uint64_t> soundingTicket{0};
-std::atomic<float> outputGain{1.0f};
-// Lives on the main thread; the audio thread queues end notices on it.
+// Lives on the main thread; the decoder thread queues end notices on it.
 std::atomic<QObject*> mainThreadReceiver{nullptr};
-
-std::string sdlError(const char* fallback) {
-  const char* text = SDL_GetError();
-  return text != nullptr && *text != '\0' ? std::string(text) : std::string(fallback);
-}
-
-// The volume is applied to the final mix rather than through Mix_VolumeMusic, whose
-// 128 steps cannot give 0.426 of the full loudness.
-void SDLCALL applyOutputGain(void* /*unused*/, Uint8* stream, int length) {
-  const float gain = outputGain.load(std::memory_order_relaxed);
-  if (gain >= 1.0f) {
-    return;
-  }
-  auto* samples = reinterpret_cast<Sint16*>(stream);
-  const int count = length / static_cast<int>(sizeof(Sint16));
-  for (int i = 0; i < count; ++i) {
-    samples[i] = static_cast<Sint16>(std::lrint(static_cast<float>(samples[i]) * gain));
-  }
-}
 
 void closeAtApplicationExit() { AudioDevice::close(); }
 
 }  // namespace
+
+AudioEngine& AudioDevice::engine() {
+  // Never destroyed: players may outlive everything else at exit; close() stops it.
+  static AudioEngine* const engine = new AudioEngine();
+  return *engine;
+}
 
 bool AudioDevice::open(std::string* error) {
   DeviceState& state = deviceState();
@@ -136,15 +119,8 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   if (!startAudio(restartAudio, &why)) {
     return fail(why);
   }
-  static const bool decodersLoaded = [] {
-    // Loaded once for the whole run and never unloaded: players may outlive a close().
-    Mix_Init(MIX_INIT_MP3);
-    return true;
-  }();
-  (void)decodersLoaded;
-  // The format is fixed (signed 16-bit, stereo) so that SDL converts for odd hardware
-  // and the mixed stream always has the layout the gain stage expects; only the rate
-  // may follow the hardware, which spares a resampling step there.
+  // The format is fixed (signed 16-bit, stereo) so that SDL converts for odd hardware;
+  // only the rate may follow the hardware, which spares a resampling step there.
   const int frequency = state.outputFrequency > 0 ? state.outputFrequency : kPreferredFrequency;
   // SDL quietly opens the default output for a name it does not know, so a named output
   // is opened only while SDL lists it.
@@ -157,33 +133,41 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
       state.fallback = "the output \"" + state.outputName + "\" is not connected";
     }
   }
-  SDL_ClearError();
-  if (Mix_OpenAudioDevice(frequency, AUDIO_S16SYS, kChannels, kBufferFrames, name,
-                          SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
-    const std::string why = sdlError("the device did not open");
+  AudioEngine& output = engine();
+  std::string openError;
+  if (!output.open(name, frequency, kBufferFrames, &openError)) {
     if (name == nullptr) {
       // SDL's audio stays up, so that a device plugged in later is reported.
-      return fail(why);
+      return fail(openError);
     }
-    state.fallback = "the output \"" + state.outputName + "\" did not open: " + why;
-    SDL_ClearError();
-    if (Mix_OpenAudioDevice(frequency, AUDIO_S16SYS, kChannels, kBufferFrames, nullptr,
-                            SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
-      return fail(sdlError("the device did not open"));
+    state.fallback = "the output \"" + state.outputName + "\" did not open: " + openError;
+    if (!output.open(nullptr, frequency, kBufferFrames, &openError)) {
+      return fail(openError);
     }
   }
-  Uint16 format = 0;
-  Mix_QuerySpec(&state.frequency, &format, &state.channels);
+  state.frequency = output.frequency();
+  state.channels = output.channels();
 
   auto* receiver = new QObject();
   if (QCoreApplication* app = QCoreApplication::instance()) {
     receiver->moveToThread(app->thread());
   }
   mainThreadReceiver.store(receiver);
-  soundingTicket.store(0);
-  outputGain.store(1.0f);
-  Mix_SetPostMix(applyOutputGain, nullptr);
-  Mix_HookMusicFinished(&AudioDevice::musicFinished);
+  // On the decoder thread: a sound that played to its end is told on the main thread;
+  // one silenced on purpose (a stop, a newer sound, close()) is not.
+  output.setNewsHandler([](const AudioEngine::News& news) {
+    if (!news.ended) {
+      return;
+    }
+    const std::uint64_t ticket = news.voice;
+    const bool whole = news.problem.empty();
+    if (QObject* receiver = mainThreadReceiver.load()) {
+      QMetaObject::invokeMethod(
+          receiver, [ticket, whole] { AudioPlayer::deliverFinished(ticket, whole); },
+          Qt::QueuedConnection);
+    }
+  });
+  output.setOutputTap(state.tap, state.tapContext);
 
   state.open = true;
   state.lastError.clear();
@@ -194,39 +178,13 @@ bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
 
 bool AudioDevice::startAudio(bool restartAudio, std::string* why) {
   DeviceState& state = deviceState();
-  if (restartAudio && state.audioStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    state.audioStarted = false;
-  }
-  if (state.audioStarted) {
-    return true;
-  }
-  // How the sound server lists us in its mixer (default hints only: the environment wins).
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
-  SDL_ClearError();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    if (why != nullptr) {
-      *why = sdlError("the sound system did not start");
-    }
-    return false;
-  }
-  state.audioStarted = true;
-  const char* current = SDL_GetCurrentAudioDriver();
-  if (!state.outputDriver.empty() && (current == nullptr || state.outputDriver != current)) {
-    // The driver asked for replaces SDL's choice; one that cannot start hands back.
-    if (SDL_AudioInit(state.outputDriver.c_str()) != 0) {
-      SDL_AudioInit(nullptr);
-    }
-  }
-  // Starting reports every device already there as added; only later arrivals count.
-  SDL_PumpEvents();
-  SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
-  return true;
+  const bool started = AudioEngine::startAudio(restartAudio, state.outputDriver, why);
+  state.audioStarted = AudioEngine::audioStarted();
+  return started;
 }
 
-bool AudioDevice::useOutput(const std::string& deviceName, int frequency,
-                            const std::string& driver, std::string* error) {
+bool AudioDevice::useOutput(const std::string& deviceName, int frequency, const std::string& driver,
+                            std::string* error) {
   if (isOnOutput(deviceName, frequency, driver)) {
     return true;  // already there: the sound that plays goes on
   }
@@ -238,8 +196,9 @@ bool AudioDevice::useOutput(const std::string& deviceName, int frequency,
     return false;
   }
   // Started afresh, SDL lists the outputs as they are now (one just made by the sound
-  // server included) rather than as its last report had them.
-  closeDevice(/*stopAudio=*/false);
+  // server included) rather than as its last report had them. The sound that played
+  // ramps out first.
+  closeDevice(/*stopAudio=*/false, kFadeMilliseconds);
   const bool opened = openDevice(/*restartAudio=*/true, error);
   if (!opened) {
     postDidChange();  // a successful open has posted already
@@ -262,17 +221,10 @@ std::string AudioDevice::outputFallback() {
 }
 
 std::vector<std::string> AudioDevice::outputDeviceNames() {
-  std::vector<std::string> names;
   if (!deviceState().audioStarted) {
-    return names;  // open() starts SDL's audio: before it, its driver is not chosen yet
+    return {};  // open() starts SDL's audio: before it, its driver is not chosen yet
   }
-  const int count = SDL_GetNumAudioDevices(0);
-  for (int i = 0; i < count; ++i) {
-    if (const char* name = SDL_GetAudioDeviceName(i, 0)) {
-      names.emplace_back(name);
-    }
-  }
-  return names;
+  return AudioEngine::outputDeviceNames();
 }
 
 bool AudioDevice::isListed(const std::string& deviceName) {
@@ -293,28 +245,24 @@ void AudioDevice::close() {
   delete state.watcher;
   state.watcher = nullptr;
   const bool wasOpen = state.open;
-  closeDevice(/*stopAudio=*/true);
+  closeDevice(/*stopAudio=*/true, kFadeMilliseconds);
   if (wasOpen) {
     postDidChange();
   }
 }
 
-void AudioDevice::closeDevice(bool stopAudio) {
+void AudioDevice::closeDevice(bool stopAudio, int fadeMilliseconds) {
   DeviceState& state = deviceState();
   if (state.open) {
-    soundingTicket.store(0);
-    Mix_HaltMusic();
-    Mix_HookMusicFinished(nullptr);
-    Mix_SetPostMix(nullptr, nullptr);
-    Mix_CloseAudio();
-    // The audio thread has ended; notices still queued for the receiver go with it.
+    engine().close(fadeMilliseconds);
+    // The engine's threads have ended; notices still queued for the receiver go with it.
     delete mainThreadReceiver.exchange(nullptr);
     state.open = false;
     state.frequency = 0;
     state.channels = 0;
   }
   if (stopAudio && state.audioStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    AudioEngine::stopAudio();
     state.audioStarted = false;
   }
 }
@@ -324,22 +272,10 @@ void AudioDevice::checkDevices() {
   if (!state.audioStarted) {
     return;  // nothing reports devices until a player is made and SDL's audio restarts
   }
-  SDL_PumpEvents();
-  bool lost = false;
-  bool added = false;
-  SDL_Event event;
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) >
-         0) {
-    if (event.adevice.iscapture != 0) {
-      continue;  // microphones are none of ours
-    }
-    // SDL reports the removal of opened devices only, and we open one.
-    if (event.type == SDL_AUDIODEVICEREMOVED) {
-      lost = true;
-    } else {
-      added = true;
-    }
-  }
+  // SDL reports the removal of opened devices only, and we open one.
+  const AudioEngine::DeviceEvents events = AudioEngine::takeDeviceEvents();
+  const bool lost = events.removed;
+  const bool added = events.added;
   if (lost || added) {
     NotificationCenter::defaultCenter().postNotificationName(kDeviceListDidChange);
   }
@@ -377,55 +313,46 @@ int AudioDevice::channels() { return deviceState().channels; }
 
 std::uint64_t AudioDevice::openCount() { return deviceState().openCount; }
 
-std::uint64_t AudioDevice::startMusic(Mix_Music* music, float gain) {
-  if (!isOpen() || music == nullptr) {
+void AudioDevice::setOverlap(bool overlap) { deviceState().overlap = overlap; }
+
+bool AudioDevice::overlap() { return deviceState().overlap; }
+
+void AudioDevice::stopAll() {
+  if (isOpen()) {
+    engine().stopAll();
+  }
+}
+
+int AudioDevice::playingCount() { return isOpen() ? engine().playingCount() : 0; }
+
+void AudioDevice::setOutputTap(OutputTap tap, void* context) {
+  DeviceState& state = deviceState();
+  state.tap = tap;
+  state.tapContext = context;
+  if (isOpen()) {
+    engine().setOutputTap(tap, context);
+  }
+}
+
+std::uint64_t AudioDevice::startMusic(const std::shared_ptr<Sound>& sound, float gain) {
+  if (!isOpen() || !sound) {
     return 0;
   }
-  // Taking the ticket first makes the halt below (and its synchronous end hook) a
-  // silent one: the run it ends is superseded, not finished.
-  soundingTicket.store(0);
-  Mix_HaltMusic();
-  const std::uint64_t ticket = ++deviceState().lastTicket;
-  outputGain.store(gain);
-  // Published before the start: a very short sound may end on the audio thread before
-  // Mix_PlayMusic has even returned, and its end must find its ticket.
-  soundingTicket.store(ticket);
-  if (Mix_PlayMusic(music, 0) != 0) {
-    std::uint64_t expected = ticket;
-    soundingTicket.compare_exchange_strong(expected, 0);
-    return 0;
-  }
-  return ticket;
+  return engine().play(sound, gain, !deviceState().overlap);
 }
 
 void AudioDevice::stopMusic(std::uint64_t ticket) {
-  std::uint64_t expected = ticket;
-  if (ticket != 0 && soundingTicket.compare_exchange_strong(expected, 0)) {
-    // Only the main thread starts sounds, so what this halts is still that run (or,
-    // if it just ended by itself, nothing).
-    Mix_HaltMusic();
+  if (ticket != 0 && isOpen()) {
+    engine().stop(ticket);
   }
 }
 
 bool AudioDevice::isSounding(std::uint64_t ticket) {
-  return ticket != 0 && soundingTicket.load() == ticket;
+  return ticket != 0 && isOpen() && engine().isPlaying(ticket);
 }
 
 void AudioDevice::setGain(std::uint64_t ticket, float gain) {
-  if (isSounding(ticket)) {
-    outputGain.store(gain);
-  }
-}
-
-void AudioDevice::musicFinished() {
-  const std::uint64_t ticket = soundingTicket.exchange(0);
-  if (ticket == 0) {
-    return;  // silenced on purpose: by a stop, a newer sound or close()
-  }
-  // No SDL_mixer call may happen here (the audio lock is held); the main thread does
-  // the rest.
-  if (QObject* receiver = mainThreadReceiver.load()) {
-    QMetaObject::invokeMethod(
-        receiver, [ticket] { AudioPlayer::deliverFinished(ticket); }, Qt::QueuedConnection);
+  if (ticket != 0 && isOpen()) {
+    engine().setGain(ticket, gain);
   }
 }

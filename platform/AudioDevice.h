@@ -1,8 +1,9 @@
-// The one sound output of the program: an SDL_mixer device opened once at start-up
-// (a small buffer of 512 frames, so a sound is heard within about ten milliseconds)
-// and kept open until exit. It also owns the single music slot in which every
-// AudioPlayer's sound plays, so that only one sound is ever heard at a time and a
-// player can tell whether the sound in the slot is still its own.
+// The one sound output of the program: the engine of audio/ on an SDL device opened once
+// at start-up (a small buffer of 512 frames, so a sound is heard within about ten
+// milliseconds) and kept open until exit. Every AudioPlayer plays through it. By
+// default only one sound is heard at a time: starting one ramps out every other. With
+// setOverlap(true) sounds play alongside each other, up to 16; the 17th ramps out the
+// oldest.
 //
 // When no device can be opened (no sound server, no card, an unknown SDL_AUDIODRIVER)
 // the program still runs: open() returns false with a readable reason, and every
@@ -19,15 +20,17 @@
 // the wish is kept, and the named output is taken again when SDL reports it back.
 //
 // Thread-safety: call every function from the main (Qt GUI) thread. The end-of-sound
-// notice arrives on SDL's audio thread and is handed to the main thread by a queued
-// call; nothing of a player is touched from the audio thread.
+// notice arrives on the engine's decoder thread and is handed to the main thread by a
+// queued call; nothing of a player is touched from another thread.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-typedef struct _Mix_Music Mix_Music;
+class AudioEngine;
+class Sound;
 
 class AudioDevice {
  public:
@@ -49,8 +52,7 @@ class AudioDevice {
   // wanted it is reopened there at once: the sound that played stops without an end
   // notice. True when the device is open afterwards.
   static bool useOutput(const std::string& deviceName, int frequency = 0,
-                        const std::string& driver = std::string(),
-                        std::string* error = nullptr);
+                        const std::string& driver = std::string(), std::string* error = nullptr);
   // Whether the device is open on exactly that output, rate and driver (as useOutput()
   // with them would leave it), so that asking for it again changes nothing.
   static bool isOnOutput(const std::string& deviceName, int frequency = 0,
@@ -71,6 +73,21 @@ class AudioDevice {
   static constexpr const char* kDeviceDidChange = "audioDeviceDidChange";
   // Why the last open() failed; "" while the device is open.
   static std::string lastError();
+  // Several sounds at once (true) or one at a time (false, the default): a sound
+  // started while others play joins them, or ramps them out. Kept across openings.
+  static void setOverlap(bool overlap);
+  static bool overlap();
+  // Ramps out every sound that plays, without end notices.
+  static void stopAll();
+  // How many sounds play now.
+  static int playingCount();
+
+  // Each period of mixed output, in the audio callback, just before it goes to the
+  // device (for benchmarks and meters): it must not allocate, lock or block. Kept
+  // across openings; nullptr for none.
+  using OutputTap = void (*)(const std::int16_t* samples, int frames, void* context);
+  static void setOutputTap(OutputTap tap, void* context);
+
   // Silences the sound that plays and closes the device (at exit, or in tests to
   // reopen it with another driver); the next open() is on the default output again.
   // Players that still exist stay harmless: they can no longer play.
@@ -88,20 +105,18 @@ class AudioDevice {
  private:
   friend class AudioPlayer;
 
-  // Starts `music` once from its beginning at `gain` (0.0-1.0), silencing whatever
-  // sounded before without any end notice. Returns the ticket that names this run of
-  // the sound, or 0 when it could not start.
-  static std::uint64_t startMusic(Mix_Music* music, float gain);
+  static AudioEngine& engine();
+  // Starts `sound` once from its beginning at `gain` (linear), ramping out whatever
+  // sounded before unless sounds overlap, without any end notice. Returns the ticket
+  // that names this run of the sound, or 0 when it could not start.
+  static std::uint64_t startMusic(const std::shared_ptr<Sound>& sound, float gain);
   // Silences the slot if `ticket`'s run is the one sounding; never touches another.
   static void stopMusic(std::uint64_t ticket);
   // Whether `ticket`'s run is the sound now in the slot (false once it has ended).
   static bool isSounding(std::uint64_t ticket);
   // Changes the loudness at once if `ticket`'s run is the one sounding.
   static void setGain(std::uint64_t ticket, float gain);
-  // The device's "sound ended" hook: runs on the audio thread, or inside a halt.
-  static void musicFinished();
-
-  // The one place where the device is opened: opens the mixer on SDL's audio, which it
+  // The one place where the device is opened: opens the engine on SDL's audio, which it
   // starts first (afresh when `restartAudio`, so that the driver is chosen again).
   // On the output asked for when it is listed, else on the default one.
   static bool openDevice(bool restartAudio, std::string* error);
@@ -109,9 +124,9 @@ class AudioDevice {
   static bool startAudio(bool restartAudio, std::string* why);
   // Whether SDL lists an output of that name now.
   static bool isListed(const std::string& deviceName);
-  // Closes the mixer's device; SDL's audio keeps running to report new devices unless
-  // `stopAudio`.
-  static void closeDevice(bool stopAudio);
+  // Closes the engine's device (ramping the sound out over `fadeMilliseconds` at
+  // most); SDL's audio keeps running to report new devices unless `stopAudio`.
+  static void closeDevice(bool stopAudio, int fadeMilliseconds = 0);
   // Main thread, a few times a second while the device is wanted: SDL's reports of
   // output devices lost (ours) and added (worth a try while we have none).
   static void checkDevices();

@@ -1,14 +1,10 @@
 #include "platform/AudioPlayer.h"
 
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
 #include <unordered_map>
 
+#include "audio/AudioEngine.h"
 #include "platform/AudioDevice.h"
 
 namespace {
@@ -19,11 +15,6 @@ namespace {
 std::unordered_map<std::uint64_t, AudioPlayer*>& pendingEnds() {
   static std::unordered_map<std::uint64_t, AudioPlayer*> pending;
   return pending;
-}
-
-std::string mixerError() {
-  const char* text = Mix_GetError();
-  return text != nullptr ? std::string(text) : std::string();
 }
 
 }  // namespace
@@ -43,57 +34,17 @@ std::unique_ptr<AudioPlayer> AudioPlayer::playerWithContentsOfFile(const std::st
     return fail(noDevice);
   }
 
-  std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) {
-    return fail(path + ": no such file");
+  std::shared_ptr<Sound> sound = AudioDevice::engine().load(path, error);
+  if (!sound) {
+    return std::unique_ptr<AudioPlayer>();
   }
-  if (std::filesystem::is_directory(status)) {
-    return fail(path + ": a folder, not a sound file");
-  }
-  // Anything but a plain file (a pipe, a device) could block the decoder forever.
-  if (!std::filesystem::is_regular_file(status)) {
-    return fail(path + ": not a sound file");
-  }
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    return fail(path + ": cannot be read (" + ec.message() + ")");
-  }
-  if (size == 0) {
-    return fail(path + ": the file is empty");
-  }
-
-  SDL_ClearError();
-  SDL_RWops* source = SDL_RWFromFile(path.c_str(), "rb");
-  if (source == nullptr) {
-    return fail(path + ": cannot be read (" + mixerError() + ")");
-  }
-  // Judged by content, never by name: Mix_LoadMUS would take ".mp3" at its word and
-  // hand a renamed WAV or a text file to the mp3 decoder.
-  Mix_Music* music = Mix_LoadMUS_RW(source, 1);
-  if (music == nullptr) {
-    const std::string why = mixerError();
-    // Detection looks at the first bytes only; an mp3 with junk before its first frame
-    // is still one. The mp3 decoder accepts it only if it finds real frames.
-    SDL_ClearError();
-    if (SDL_RWops* retry = SDL_RWFromFile(path.c_str(), "rb")) {
-      music = Mix_LoadMUSType_RW(retry, MUS_MP3, 1);
-    }
-    if (music == nullptr) {
-      return fail(path + ": not a sound file in a format that can be played" +
-                  (why.empty() ? std::string() : " (" + why + ")"));
-    }
-  }
-  return std::unique_ptr<AudioPlayer>(new AudioPlayer(path, music));
+  return std::unique_ptr<AudioPlayer>(new AudioPlayer(path, std::move(sound)));
 }
 
-AudioPlayer::AudioPlayer(std::string path, Mix_Music* music)
-    : _path(std::move(path)), _music(music), _openCount(AudioDevice::openCount()) {}
+AudioPlayer::AudioPlayer(std::string path, std::shared_ptr<Sound> sound)
+    : _path(std::move(path)), _sound(std::move(sound)), _openCount(AudioDevice::openCount()) {}
 
-AudioPlayer::~AudioPlayer() {
-  stop();
-  Mix_FreeMusic(_music);
-}
+AudioPlayer::~AudioPlayer() { stop(); }
 
 void AudioPlayer::setDelegate(AudioPlayerDelegate* delegate) { _delegate = delegate; }
 
@@ -101,12 +52,21 @@ AudioPlayerDelegate* AudioPlayer::delegate() const { return _delegate; }
 
 void AudioPlayer::setVolume(float volume) {
   _volume = std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
-  AudioDevice::setGain(_ticket, _volume);
+  AudioDevice::setGain(_ticket, gain());
 }
 
 float AudioPlayer::volume() const { return _volume; }
 
-bool AudioPlayer::prepareToPlay() { return _music != nullptr; }
+void AudioPlayer::setGainDecibels(double decibels) {
+  _gainDecibels = std::isfinite(decibels) ? decibels : 0.0;
+  AudioDevice::setGain(_ticket, gain());
+}
+
+float AudioPlayer::gain() const {
+  return static_cast<float>(_volume * std::pow(10.0, _gainDecibels / 20.0));
+}
+
+bool AudioPlayer::prepareToPlay() { return _sound != nullptr; }
 
 bool AudioPlayer::play() {
   if (!AudioDevice::isOpen() || _openCount != AudioDevice::openCount()) {
@@ -117,7 +77,7 @@ bool AudioPlayer::play() {
   }
   // An end notice of the previous run may still be on its way; it is stale now.
   forgetTicket();
-  const std::uint64_t ticket = AudioDevice::startMusic(_music, _volume);
+  const std::uint64_t ticket = AudioDevice::startMusic(_sound, gain());
   if (ticket == 0) {
     return false;
   }
@@ -133,15 +93,10 @@ void AudioPlayer::stop() {
 
 bool AudioPlayer::isPlaying() const { return AudioDevice::isSounding(_ticket); }
 
-double AudioPlayer::duration() const {
-  const double seconds = Mix_MusicDuration(_music);
-  return seconds > 0.0 ? seconds : 0.0;
-}
+double AudioPlayer::duration() const { return _sound->duration(); }
 
 double AudioPlayer::currentTime() const {
-  if (!isPlaying()) return 0.0;
-  const double seconds = Mix_GetMusicPosition(_music);
-  return seconds > 0.0 ? seconds : 0.0;
+  return isPlaying() ? AudioDevice::engine().position(_ticket) : 0.0;
 }
 
 void AudioPlayer::forgetTicket() {
@@ -151,7 +106,7 @@ void AudioPlayer::forgetTicket() {
   }
 }
 
-void AudioPlayer::deliverFinished(std::uint64_t ticket) {
+void AudioPlayer::deliverFinished(std::uint64_t ticket, bool whole) {
   auto& pending = pendingEnds();
   const auto found = pending.find(ticket);
   if (found == pending.end()) {
@@ -163,6 +118,6 @@ void AudioPlayer::deliverFinished(std::uint64_t ticket) {
   // The delegate may play the player again, or even destroy it; nothing of it is
   // touched after this call.
   if (player->_delegate != nullptr) {
-    player->_delegate->audioPlayerDidFinishPlayingSuccessfully(player, true);
+    player->_delegate->audioPlayerDidFinishPlayingSuccessfully(player, whole);
   }
 }

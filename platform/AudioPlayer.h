@@ -3,13 +3,16 @@
 // sound), with a volume, play and stop, and a delegate told on the main thread when
 // the sound reaches its end. The board owns the player of the last sound it started.
 //
-// The file is streamed: creating a player reads only the file's first frames, so the
+// The file is streamed: creating a player decodes only the file's first 100 ms, so the
 // time from play() to the first sound does not depend on the sound's length, and a
-// player costs a decoder's state rather than the decoded sound.
+// player costs a decoder's state and that head rather than the decoded sound. It plays
+// MP3, WAV, AIFF, FLAC, Ogg Vorbis and Opus, judged by content.
 //
-// All players share the one output of AudioDevice and only one sound is heard at a
-// time: playing one player silences the sound of any other (without telling it).
-// Stopping or destroying a player never silences another player's sound.
+// All players share the one output of AudioDevice, and by default only one sound is
+// heard at a time: playing one player silences the sound of any other (without telling
+// it), ramping it out over 5 ms. With AudioDevice::setOverlap(true), up to 16 players
+// are heard at once. Stopping or destroying a player never silences another player's
+// sound; a stop ramps the player's own sound out.
 //
 // Thread-safety: main thread only. The delegate is called on the main thread from the
 // event loop, never from inside play() or stop(); once a player is stopped, started
@@ -20,7 +23,7 @@
 #include <memory>
 #include <string>
 
-typedef struct _Mix_Music Mix_Music;
+class Sound;
 
 class AudioPlayer;
 
@@ -28,7 +31,7 @@ class AudioPlayerDelegate {
  public:
   virtual ~AudioPlayerDelegate() = default;
   // The sound of `player` has played to its end; `flag` is true when it decoded
-  // without trouble (always, as far as the decoder tells).
+  // without trouble (false when the file could not be read to its end).
   virtual void audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* player, bool flag) = 0;
 };
 
@@ -51,6 +54,11 @@ class AudioPlayer {
   // 0.0 to 1.0 (clamped); heard at once, also while the sound plays.
   void setVolume(float volume);
   float volume() const;
+  // A gain of the player's own in dB (loudness matching, a trim), applied on top of
+  // the volume; 0 (the default) leaves the sound as it is. Heard at once, also while
+  // the sound plays.
+  void setGainDecibels(double decibels);
+  double gainDecibels() const { return _gainDecibels; }
 
   // The decoder is ready from creation on, so this only reports that the player can
   // play.
@@ -71,17 +79,20 @@ class AudioPlayer {
   const std::string& path() const { return _path; }
 
  private:
-  AudioPlayer(std::string path, Mix_Music* music);
+  AudioPlayer(std::string path, std::shared_ptr<Sound> sound);
 
-  // Runs on the main thread for each sound that reached its end.
-  static void deliverFinished(std::uint64_t ticket);
+  // Runs on the main thread for each sound that reached its end; `whole` is false when
+  // decoding stopped early.
+  static void deliverFinished(std::uint64_t ticket, bool whole);
   void forgetTicket();
+  float gain() const;
 
   std::string _path;
-  Mix_Music* _music;
+  std::shared_ptr<Sound> _sound;
   std::uint64_t _openCount;
   AudioPlayerDelegate* _delegate = nullptr;
   float _volume = 1.0f;
+  double _gainDecibels = 0.0;
   // Names the run of the sound this player started last, 0 when none is pending: an
   // end notice whose ticket no longer matches is stale and is dropped.
   std::uint64_t _ticket = 0;

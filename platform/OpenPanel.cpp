@@ -25,10 +25,15 @@ QString nameFilter(const std::vector<std::string>& types) {
 
 }  // namespace
 
-OpenPanel OpenPanel::mp3Panel(std::string title, bool multiple) {
+const std::vector<std::string>& OpenPanel::soundFileTypes() {
+  static const std::vector<std::string> types{"mp3", "wav", "flac", "ogg", "opus", "aiff", "aif"};
+  return types;
+}
+
+OpenPanel OpenPanel::soundPanel(std::string title, bool multiple) {
   OpenPanel panel;
   panel.setTitle(std::move(title));
-  panel.setAllowedFileTypes({"mp3"});
+  panel.setAllowedFileTypes(soundFileTypes());
   panel.setAllowsMultipleSelection(multiple);
   panel.setCanChooseDirectories(false);
   panel.setCanCreateDirectories(true);

@@ -1,5 +1,5 @@
 // OpenPanel: the modal file picker the library commands and the editor use to let the
-// host choose mp3 files. Configure it, run it, then read the chosen paths. The real
+// host choose sound files. Configure it, run it, then read the chosen paths. The real
 // panel is a QFileDialog; tests install a responder that answers in the person's place
 // (and can check how the panel was set up), since choosing a file is the one step
 // that needs a hand.
@@ -20,8 +20,11 @@ class OpenPanel {
   static constexpr int ModalResponseOK = 1;
   static constexpr int ModalResponseCancel = 0;
 
-  // A panel for choosing mp3 files (one, or several when `multiple`), no folders.
-  static OpenPanel mp3Panel(std::string title, bool multiple);
+  // The extensions of the sound files the board plays (each file is still judged by
+  // its content when it is played).
+  static const std::vector<std::string>& soundFileTypes();
+  // A panel for choosing sound files (one, or several when `multiple`), no folders.
+  static OpenPanel soundPanel(std::string title, bool multiple);
 
   void setTitle(std::string title) { _title = std::move(title); }
   // Extensions without the dot ("mp3"), matched without regard to case.

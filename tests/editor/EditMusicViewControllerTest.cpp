@@ -84,7 +84,7 @@ class EditMusicViewControllerTest : public QObject {
     OpenPanel::setResponderForTesting(nullptr);
     QCOMPARE(asked, 1);
     QCOMPARE(qs(seen.title()), QString("请选择一个音效文件"));
-    QCOMPARE(seen.allowedFileTypes(), std::vector<std::string>{"mp3"});
+    QCOMPARE(seen.allowedFileTypes(), OpenPanel::soundFileTypes());
     QVERIFY(!seen.allowsMultipleSelection());
     QVERIFY(!seen.canChooseDirectories());
     QVERIFY(seen.canCreateDirectories());

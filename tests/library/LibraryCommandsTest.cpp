@@ -357,7 +357,7 @@ class LibraryCommandsTest : public QObject {
     QVERIFY(questions.empty());
     QCOMPARE(seenPanel.title(), std::string("请选择一个或多个音效文件"));
     QVERIFY(seenPanel.allowsMultipleSelection());
-    QCOMPARE(seenPanel.allowedFileTypes(), std::vector<std::string>({"mp3"}));
+    QCOMPARE(seenPanel.allowedFileTypes(), OpenPanel::soundFileTypes());
     QVERIFY(!seenPanel.canChooseDirectories());
     QVERIFY(seenPanel.canChooseFiles());
     QVERIFY(seenPanel.canCreateDirectories());
@@ -441,7 +441,7 @@ class LibraryCommandsTest : public QObject {
     choose(100 + n, "添加音效（单个）");
     QCOMPARE(seenPanel.title(), std::string("请选择一个音效文件"));
     QVERIFY(!seenPanel.allowsMultipleSelection());
-    QCOMPARE(seenPanel.allowedFileTypes(), std::vector<std::string>({"mp3"}));
+    QCOMPARE(seenPanel.allowedFileTypes(), OpenPanel::soundFileTypes());
 
     const auto rows = storedIn(1);
     std::optional<StoredRow> added;

@@ -1,4 +1,5 @@
 #include <QTest>
+#include <algorithm>
 
 #include "platform/OpenPanel.h"
 
@@ -46,6 +47,35 @@ class OpenPanelTest : public QObject {
     QFETCH(QString, extension);
     QCOMPARE(QString::fromStdString(lastPathComponent(path.toStdString())), name);
     QCOMPARE(QString::fromStdString(pathExtension(path.toStdString())), extension);
+  }
+
+  // A title drops the file's own extension, whichever sound format it names.
+  void titleDropsTheSoundExtension_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    for (const char* ext : {"mp3", "wav", "flac", "ogg", "opus", "aiff", "aif"}) {
+      QTest::newRow(ext) << QString("/x/掌声.%1").arg(ext) << "掌声";
+    }
+    QTest::newRow("upper case") << "/x/LOUD.WAV"
+                                << "LOUD";
+    QTest::newRow("another format's name inside") << "/x/drum.mp3 take.ogg"
+                                                  << "drum.mp3 take";
+  }
+  void titleDropsTheSoundExtension() {
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    QCOMPARE(QString::fromStdString(titleForSoundFile(path.toStdString())), title);
+  }
+
+  void soundPanelOffersEveryFormat() {
+    const OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", true);
+    for (const char* ext : {"mp3", "wav", "flac", "ogg", "opus", "aiff"}) {
+      QVERIFY2(std::find(panel.allowedFileTypes().begin(), panel.allowedFileTypes().end(), ext) !=
+                   panel.allowedFileTypes().end(),
+               ext);
+    }
+    QVERIFY(panel.allowsMultipleSelection());
+    QVERIFY(!panel.canChooseDirectories());
   }
 
   // The responder sees the panel as configured and answers for the host.

@@ -1,7 +1,7 @@
 // The seed library as the build lays it out (data.sqlite generated from seed.sql, and
 // the sound folder): what a new user's first start copies. Read with SQLite itself
-// and decoded with SDL2_mixer, so a broken seed shows up here rather than as a
-// silent or empty board.
+// and decoded by the audio engine's decoder, so a broken seed shows up here rather than
+// as a silent or empty board.
 
 #include <QDir>
 #include <QFile>
@@ -10,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <SDL.h>
-#include <SDL_mixer.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "audio/SoundFile.h"
 #include "board/ViewController.h"
 
 namespace {
@@ -218,19 +217,11 @@ private slots:
     // and is short, as an effect should be.
     void everySeedSoundPlays()
     {
-        // Decoding needs no sound: the dummy driver, whatever the environment names.
-        QVERIFY(SDL_setenv("SDL_AUDIODRIVER", "dummy", 1) == 0);
-        QCOMPARE(SDL_Init(SDL_INIT_AUDIO), 0);
-        QVERIFY(Mix_Init(MIX_INIT_MP3) & MIX_INIT_MP3);
-        QCOMPARE(Mix_OpenAudio(44100, AUDIO_S16SYS, 2, 1024), 0);
-        int frequency = 0;
-        Uint16 format = 0;
-        int channels = 0;
-        QVERIFY(Mix_QuerySpec(&frequency, &format, &channels));
-        const double bytesPerSecond = double(frequency) * channels * (SDL_AUDIO_BITSIZE(format) / 8);
-
+        // Decoded exactly as the board decodes it, at the rate it plays at.
+        constexpr int kRate = 44100;
         const QDir sounds(kResourceDir + QStringLiteral("/sound"));
         bool ok = true;
+        std::vector<float> frames(4096 * 2);
         for (const SeedRow& row : rows) {
             const QString path = sounds.filePath(row.musicSrc.value_or(QString()));
             if (!QFile::exists(path)) {
@@ -238,22 +229,23 @@ private slots:
                 ok = false;
                 continue;
             }
-            Mix_Chunk* chunk = Mix_LoadWAV(QFile::encodeName(path).constData());
-            if (!chunk) {
-                qWarning("does not decode: %s (%s)", qPrintable(path), Mix_GetError());
+            std::string error;
+            auto sound = SoundFile::open(QFile::encodeName(path).toStdString(), kRate, &error);
+            if (!sound) {
+                qWarning("does not decode: %s", error.c_str());
                 ok = false;
                 continue;
             }
-            const double seconds = chunk->alen / bytesPerSecond;
-            Mix_FreeChunk(chunk);
+            std::size_t decoded = 0;
+            while (const std::size_t got = sound->read(frames.data(), 4096)) {
+                decoded += got;
+            }
+            const double seconds = static_cast<double>(decoded) / kRate;
             if (seconds < 0.2 || seconds > 3.0) {
                 qWarning("%s lasts %.2f s", qPrintable(path), seconds);
                 ok = false;
             }
         }
-        Mix_CloseAudio();
-        Mix_Quit();
-        SDL_Quit();
         QVERIFY(ok);
     }
 };
