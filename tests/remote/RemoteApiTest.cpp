@@ -281,6 +281,8 @@ class RemoteApiTest : public QObject {
                                .arg(QString(300, QChar(0x58F0)))
                                .toStdString());
     }
+    world->board->reload();
+    QCOMPARE(world->board->sounds().size(), std::size_t(40));
     QTcpSocket client;
     client.setReadBufferSize(4096);
     client.connectToHost(QHostAddress::LocalHost, control->port());
