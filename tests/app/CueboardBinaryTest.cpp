@@ -107,7 +107,7 @@ class CueboardBinaryTest : public QObject {
     QVERIFY(home.isValid());
 
     QProcess server;
-    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x576x24", "-nolisten", "tcp"});
+    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x576x24", "-nolisten", "tcp", "-noreset"});
     QVERIFY(server.waitForStarted(10000));
     QDeadlineTimer serverDeadline(20000);
     while (!server.canReadLine() && !serverDeadline.hasExpired()) server.waitForReadyRead(100);
