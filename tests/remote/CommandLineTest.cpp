@@ -1,11 +1,15 @@
 // The `cueboard` command line: its arguments, and the built program run as a host runs
 // it, against a board in this test process (or none).
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <vector>
 
 #include "RemoteFixture.h"
 #include "remote/CommandLine.h"
@@ -20,22 +24,70 @@ struct Run {
 };
 
 // Runs the program to its end while this process's event loop serves the board.
+//
+// Started with fork() rather than QProcess: Qt starts a child with vfork semantics, so
+// until its exec the child runs in this process's memory, and under ThreadSanitizer its
+// dup and close calls rewrite the sanitizer's records of this process's file
+// descriptors. The decoder thread's next read of a sound file here is then reported as
+// a race with a write that never happened in this process.
 Run runCueboard(const QStringList& arguments, const QProcessEnvironment& env) {
-  QProcess program;
-  program.setProcessEnvironment(env);
-  program.start(CUEBOARD_BINARY, arguments);
+  std::vector<QByteArray> argumentBytes{QByteArray(CUEBOARD_BINARY)};
+  for (const QString& argument : arguments) argumentBytes.push_back(argument.toLocal8Bit());
+  std::vector<QByteArray> environmentBytes;
+  for (const QString& entry : env.toStringList()) environmentBytes.push_back(entry.toLocal8Bit());
+  std::vector<char*> argv;
+  for (QByteArray& bytes : argumentBytes) argv.push_back(bytes.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (QByteArray& bytes : environmentBytes) envp.push_back(bytes.data());
+  envp.push_back(nullptr);
+
   Run run;
-  if (!program.waitForStarted(10000)) return run;
-  QDeadlineTimer deadline(20000);
-  while (program.state() != QProcess::NotRunning && !deadline.hasExpired()) QTest::qWait(5);
-  if (program.state() != QProcess::NotRunning) {
-    program.kill();
-    program.waitForFinished();
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC | O_NONBLOCK) != 0) return run;
+  if (::pipe2(err, O_CLOEXEC | O_NONBLOCK) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
     return run;
   }
-  run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-  run.out = QString::fromUtf8(program.readAllStandardOutput());
-  run.err = QString::fromUtf8(program.readAllStandardError());
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(err[1], STDERR_FILENO);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  QByteArray outBytes;
+  QByteArray errBytes;
+  auto drain = [](int fd, QByteArray& into) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) into.append(buffer, got);
+  };
+  int status = 0;
+  bool ended = child < 0;
+  QDeadlineTimer deadline(20000);
+  while (!ended && !deadline.hasExpired()) {
+    QTest::qWait(5);
+    drain(out[0], outBytes);
+    drain(err[0], errBytes);
+    ended = ::waitpid(child, &status, WNOHANG) == child;
+  }
+  if (!ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  } else if (child > 0) {
+    drain(out[0], outBytes);
+    drain(err[0], errBytes);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = QString::fromUtf8(outBytes);
+    run.err = QString::fromUtf8(errBytes);
+  }
+  ::close(out[0]);
+  ::close(err[0]);
   return run;
 }
 
