@@ -592,9 +592,12 @@ class LibraryCommandsTest : public QObject {
     }
     choose(110, "添加音效（单个）");
     if (how == "full") QVERIFY(setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    // On a full disk the day's backup fails first, and says so.
     QVERIFY(!world->printed.empty());
-    QVERIFY2(QString::fromStdString(world->printed[0]).contains("big.mp3"),
-             world->printed[0].c_str());
+    const bool copyTold = std::any_of(
+        world->printed.begin(), world->printed.end(),
+        [](const std::string& line) { return QString::fromStdString(line).contains("big.mp3"); });
+    QVERIFY2(copyTold, world->printed.back().c_str());
     QCOMPARE(soundFolder(), files);
   }
 
