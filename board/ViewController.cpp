@@ -19,6 +19,7 @@
 #include "board/SoundOutput.h"
 #include "editor/KeyNames.h"
 #include "editor/MB.h"
+#include "library/BackupCommands.h"
 #include "library/Caches.h"
 #include "library/ContextMenus.h"
 #include "library/DBHelper.h"
@@ -89,6 +90,12 @@ ViewController::ViewController(Board* given, QWidget* parent)
   connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
   board->libraryCommands().setDialogParent(this);
+  backups = std::make_unique<BackupCommands>(board->database());
+  connect(backups.get(), &BackupCommands::libraryReplaced, this, [this] {
+    board->reload();
+    showHotkeyLabels();
+    emit board->libraryChanged();
+  });
   connectModel();
   viewDidLoad();
   boardTitle = windowTitle();
@@ -261,6 +268,10 @@ void ViewController::classSubMenu_ClickWithSender(QAction* sender) {
   if (title == kAddMusicBatch) {
     libraryCommands()
         .addMusicBatch();  // always into the category shown, whichever menu it came from
+    return;
+  }
+  if (title == kRestoreBackup) {
+    backups->restoreBackup(window());
     return;
   }
   if (!MB::showConfirm(title + " ？", window())) return;

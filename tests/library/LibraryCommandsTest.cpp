@@ -48,6 +48,7 @@ const QHash<QString, QString> kImageOfItem = {
     {"粘贴音效", "NSStatusAvailable"},
     {"删除本分类自定义快捷键", "NSTouchBarRemoveTemplate"},
     {"删除本分类全部音效", "NSTouchBarDeleteTemplate"},
+    {"恢复备份…", "NSTouchBarHistoryTemplate"},
 };
 
 const QRegularExpression kUpperUuid(
@@ -214,8 +215,13 @@ class LibraryCommandsTest : public QObject {
                                "-",
                                "剪切音效",
                                "粘贴音效"};
-    const QStringList klass = {"添加音效（批量，只填充空白按钮）", "-", "删除本分类自定义快捷键",
-                               "-", "删除本分类全部音效"};
+    const QStringList klass = {"添加音效（批量，只填充空白按钮）",
+                               "-",
+                               "删除本分类自定义快捷键",
+                               "-",
+                               "删除本分类全部音效",
+                               "-",
+                               "恢复备份…"};
     QTest::newRow("sound button 7") << 107 << "音效右键菜单" << sound;
     QTest::newRow("sound button 1") << 101 << "音效右键菜单" << sound;
     QTest::newRow("sound button 40") << 140 << "音效右键菜单" << sound;
