@@ -274,6 +274,14 @@ void ViewController::classSubMenu_ClickWithSender(QAction* sender) {
     backups->restoreBackup(window());
     return;
   }
+  if (title == kExportLibrary) {
+    backups->exportLibrary(window());
+    return;
+  }
+  if (title == kImportLibrary) {
+    backups->importLibrary(window());
+    return;
+  }
   if (!MB::showConfirm(title + " ？", window())) return;
   const std::string classId = classIdForCategory(sender->property("tag").toInt());
   if (title == kDeleteClassMusic) {

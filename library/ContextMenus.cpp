@@ -36,6 +36,8 @@ const MenuItems& classMenuItems() {
       {2, {kClearClassHotkeys, "NSTouchBarRemoveTemplate"}},
       {3, {kDeleteClassMusic, "NSTouchBarDeleteTemplate"}},
       {4, {kRestoreBackup, "NSTouchBarHistoryTemplate"}},
+      {5, {kExportLibrary, "NSShareTemplate"}},
+      {6, {kImportLibrary, "NSTouchBarDownloadTemplate"}},
   };
   return items;
 }
@@ -66,6 +68,10 @@ QIcon standardImageNamed(const std::string& name) {
   }
   if (name == "NSTouchBarHistoryTemplate") {
     return themed("document-revert", QStyle::SP_BrowserReload);
+  }
+  if (name == "NSShareTemplate") return themed("document-export", QStyle::SP_DialogSaveButton);
+  if (name == "NSTouchBarDownloadTemplate") {
+    return themed("document-import", QStyle::SP_DialogOpenButton);
   }
   if (name == "NSStatusPartiallyAvailable") return statusLight(QColor(0xF5, 0xC2, 0x11));
   if (name == "NSStatusAvailable") return statusLight(QColor(0x2E, 0xC2, 0x4F));

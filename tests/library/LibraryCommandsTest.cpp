@@ -49,6 +49,8 @@ const QHash<QString, QString> kImageOfItem = {
     {"删除本分类自定义快捷键", "NSTouchBarRemoveTemplate"},
     {"删除本分类全部音效", "NSTouchBarDeleteTemplate"},
     {"恢复备份…", "NSTouchBarHistoryTemplate"},
+    {"导出音效库…", "NSShareTemplate"},
+    {"导入音效库…", "NSTouchBarDownloadTemplate"},
 };
 
 const QRegularExpression kUpperUuid(
@@ -221,7 +223,9 @@ class LibraryCommandsTest : public QObject {
                                "-",
                                "删除本分类全部音效",
                                "-",
-                               "恢复备份…"};
+                               "恢复备份…",
+                               "导出音效库…",
+                               "导入音效库…"};
     QTest::newRow("sound button 7") << 107 << "音效右键菜单" << sound;
     QTest::newRow("sound button 1") << 101 << "音效右键菜单" << sound;
     QTest::newRow("sound button 40") << 140 << "音效右键菜单" << sound;
