@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTextStream>
+#include <QTimer>
 #include <csignal>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "board/Board.h"
 #include "board/ViewController.h"
 #include "library/DBHelper.h"
+#include "library/LibraryGuard.h"
 #include "platform/AudioDevice.h"
 #include "platform/Console.h"
 #include "remote/CommandLine.h"
@@ -124,6 +126,10 @@ int main(int argc, char* argv[]) {
   const bool canPlay = AudioDevice::open(&audioError);
   if (!canPlay) consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
 
+  // A damaged library is moved aside before anything reads it; the board starts on the
+  // shipped one and the host is asked below.
+  const LibraryGuard::StartupReport libraryReport = libraryGuard().prepareLibrary();
+
   int status = 0;
   {
     // The board still works without sound; its title says so until a device opens.
@@ -147,6 +153,11 @@ int main(int argc, char* argv[]) {
     TrayIcon tray(board, window);
     tray.showWindow(command.minimized);
     delegate.applicationDidFinishLaunching();
+    if (!libraryReport.damagedPath.empty()) {
+      QTimer::singleShot(0, &window, [&] {
+        if (libraryGuard().offerRecovery(libraryReport, *board.database(), &window)) board.reload();
+      });
+    }
     status = QApplication::exec();
     delegate.applicationWillTerminate();
     control.close();

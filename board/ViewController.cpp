@@ -19,10 +19,12 @@
 #include "board/SoundOutput.h"
 #include "editor/KeyNames.h"
 #include "editor/MB.h"
+#include "library/BackupCommands.h"
 #include "library/Caches.h"
 #include "library/ContextMenus.h"
 #include "library/DBHelper.h"
 #include "library/LibraryCommands.h"
+#include "library/LibraryGuard.h"
 #include "platform/AudioDevice.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
@@ -88,6 +90,12 @@ ViewController::ViewController(Board* given, QWidget* parent)
   connect(geometrySaveTimer, &QTimer::timeout, this, [this] { saveWindowGeometry(); });
   connectLayoutActions();
   board->libraryCommands().setDialogParent(this);
+  backups = std::make_unique<BackupCommands>(board->database());
+  connect(backups.get(), &BackupCommands::libraryReplaced, this, [this] {
+    board->reload();
+    showHotkeyLabels();
+    emit board->libraryChanged();
+  });
   connectModel();
   viewDidLoad();
   boardTitle = windowTitle();
@@ -121,6 +129,8 @@ void ViewController::connectModel() {
     startPlayingMark();
   });
   connect(board, &Board::playbackStopped, this, [this] { showPlaybackStopped(); });
+  connect(&libraryGuard(), &LibraryGuard::problemChanged, this,
+          [this] { showLibraryProblem(board->libraryProblem()); });
   connect(board, &Board::volumeChanged, this, [this](int volume) { showVolume(volume); });
   connect(board, &Board::loopChanged, this, [this](bool on) { chkLoop->setChecked(on); });
   connect(board, &Board::hotkeyModeChanged, this, [this](int mode) {
@@ -260,6 +270,18 @@ void ViewController::classSubMenu_ClickWithSender(QAction* sender) {
         .addMusicBatch();  // always into the category shown, whichever menu it came from
     return;
   }
+  if (title == kRestoreBackup) {
+    backups->restoreBackup(window());
+    return;
+  }
+  if (title == kExportLibrary) {
+    backups->exportLibrary(window());
+    return;
+  }
+  if (title == kImportLibrary) {
+    backups->importLibrary(window());
+    return;
+  }
   if (!MB::showConfirm(title + " ？", window())) return;
   const std::string classId = classIdForCategory(sender->property("tag").toInt());
   if (title == kDeleteClassMusic) {
@@ -327,13 +349,22 @@ void ViewController::showSounds() {
   global->hotkeyLabelsChanged();
 }
 
+// What the host must know about the library: that it cannot be read, that it cannot be
+// written, and the last change that was not saved.
 void ViewController::showLibraryProblem(const std::string& reason) {
-  if (reason.empty()) {
+  QStringList lines;
+  if (!reason.empty()) {
+    lines << QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
+  }
+  const LibraryGuard& guard = libraryGuard();
+  if (!guard.writeProblem().empty()) lines << qs(guard.writeProblem());
+  if (!guard.lastFailure().empty()) lines << qs(guard.lastFailure());
+  if (lines.isEmpty()) {
     ui->lblLibraryProblem->clear();
     ui->lblLibraryProblem->hide();
     return;
   }
-  const QString text = QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
+  const QString text = lines.join('\n');
   ui->lblLibraryProblem->setText(text);
   ui->lblLibraryProblem->setToolTip(text);
   ui->lblLibraryProblem->show();

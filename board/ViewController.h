@@ -16,6 +16,7 @@
 
 #include "board/Board.h"
 
+class BackupCommands;
 class GlobalHotkeys;
 class LibraryCommands;
 class LiteDatabase;
@@ -181,6 +182,7 @@ class ViewController : public QWidget {
   QCheckBox* chkLoop = nullptr;
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
+  std::unique_ptr<BackupCommands> backups;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
   QString boardTitle;  // the window's title as laid out, without the no-device mark

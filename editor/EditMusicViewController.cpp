@@ -16,6 +16,7 @@
 #include "editor/TFHotkey.h"
 #include "library/Caches.h"
 #include "library/DBHelper.h"
+#include "library/LibraryGuard.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "platform/FileManager.h"
@@ -211,6 +212,10 @@ void EditMusicViewController::btnSave_Clicked(QPushButton*) {
   const int no = leadingInteger(tfButtonNo->text());
   const std::string title = tfTitle->text().toStdString();
   const std::string hotkey = tfHotkey->text().toStdString();
+  if (!libraryGuard().beforeChange(*db, "修改音效")) {
+    lblMsg->setText(QStringLiteral("修改失败：") + qs(title));
+    return;
+  }
 
   dicMusicSrc()[no] = src;
   dicTitle()[no] = title;
@@ -219,6 +224,11 @@ void EditMusicViewController::btnSave_Clicked(QPushButton*) {
 
   const bool saved =
       db->executeUpdateWithArgumentsInArray(updateButtonSql(title, hotkey, src, id), {});
+  if (saved) {
+    libraryGuard().changeSaved();
+  } else {
+    libraryGuard().changeFailed("修改音效失败: " + db->lastErrorMessage());
+  }
   lblMsg->setText((saved ? QStringLiteral("修改成功：") : QStringLiteral("修改失败：")) +
                   qs(title));
 

@@ -35,6 +35,9 @@ const MenuItems& classMenuItems() {
       {1, {kAddMusicBatch, "NSTouchBarAddTemplate"}},
       {2, {kClearClassHotkeys, "NSTouchBarRemoveTemplate"}},
       {3, {kDeleteClassMusic, "NSTouchBarDeleteTemplate"}},
+      {4, {kRestoreBackup, "NSTouchBarHistoryTemplate"}},
+      {5, {kExportLibrary, "NSShareTemplate"}},
+      {6, {kImportLibrary, "NSTouchBarDownloadTemplate"}},
   };
   return items;
 }
@@ -52,7 +55,7 @@ const MenuItems& musicMenuItems() {
   return items;
 }
 
-bool classMenuHasSeparatorBefore(int item) { return item == 2 || item == 3; }
+bool classMenuHasSeparatorBefore(int item) { return item == 2 || item == 3 || item == 4; }
 bool musicMenuHasSeparatorBefore(int item) { return item == 3 || item == 5 || item == 6; }
 
 QIcon standardImageNamed(const std::string& name) {
@@ -62,6 +65,13 @@ QIcon standardImageNamed(const std::string& name) {
   if (name == "NSTouchBarDeleteTemplate") return themed("edit-delete", QStyle::SP_TrashIcon);
   if (name == "NSTouchBarComposeTemplate") {
     return themed("document-edit", QStyle::SP_FileDialogDetailedView);
+  }
+  if (name == "NSTouchBarHistoryTemplate") {
+    return themed("document-revert", QStyle::SP_BrowserReload);
+  }
+  if (name == "NSShareTemplate") return themed("document-export", QStyle::SP_DialogSaveButton);
+  if (name == "NSTouchBarDownloadTemplate") {
+    return themed("document-import", QStyle::SP_DialogOpenButton);
   }
   if (name == "NSStatusPartiallyAvailable") return statusLight(QColor(0xF5, 0xC2, 0x11));
   if (name == "NSStatusAvailable") return statusLight(QColor(0x2E, 0xC2, 0x4F));

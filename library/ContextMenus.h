@@ -36,6 +36,9 @@ inline constexpr const char* kCutMusic = "剪切音效";
 inline constexpr const char* kPasteMusic = "粘贴音效";
 inline constexpr const char* kClearClassHotkeys = "删除本分类自定义快捷键";
 inline constexpr const char* kDeleteClassMusic = "删除本分类全部音效";
+inline constexpr const char* kRestoreBackup = "恢复备份…";
+inline constexpr const char* kExportLibrary = "导出音效库…";
+inline constexpr const char* kImportLibrary = "导入音效库…";
 }  // namespace menu_titles
 
 const MenuItems& classMenuItems();

@@ -10,6 +10,7 @@
 #include "editor/EditMusicViewController.h"
 #include "editor/TFHotkey.h"
 #include "library/Caches.h"
+#include "library/LibraryGuard.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
@@ -103,13 +104,29 @@ bool LibraryCommands::runAtomically(const std::string& sql, const char* failureP
     db->executeStatements(ok ? "release library_command"
                              : "rollback to library_command; release library_command");
   }
-  if (!ok) consolePrint(failurePrefix + reason);
+  if (ok) {
+    libraryGuard().changeSaved();
+  } else {
+    consolePrint(failurePrefix + reason);
+    libraryGuard().changeFailed(failurePrefix + reason);
+  }
+  return ok;
+}
+
+bool LibraryCommands::reportOutcome(bool ok, const char* failurePrefix) {
+  if (ok) {
+    libraryGuard().changeSaved();
+  } else {
+    consolePrint(failurePrefix + db->lastErrorMessage());
+    libraryGuard().changeFailed(failurePrefix + db->lastErrorMessage());
+  }
   return ok;
 }
 
 void LibraryCommands::addMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
   const int n = tag - kMusicTagBase;
+  if (!libraryGuard().beforeChange(*db, "添加音效")) return;
   OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
@@ -140,6 +157,7 @@ void LibraryCommands::addMusic(int tag) {
 }
 
 void LibraryCommands::addMusicBatch() {
+  if (!libraryGuard().beforeChange(*db, "添加音效")) return;
   OpenPanel panel = OpenPanel::soundPanel("请选择一个或多个音效文件", true);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
 
@@ -191,9 +209,10 @@ void LibraryCommands::deleteMusic(int tag) {
   const int n = tag - kMusicTagBase;
   const std::optional<std::string> id = cached(dicButtonId(), n);
   if (!id) return;
+  if (!libraryGuard().beforeChange(*db, "删除音效")) return;
   const std::string sql =
       std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*id) + "';";
-  if (!db->executeUpdateWithArgumentsInArray(sql, {})) return;
+  if (!reportOutcome(db->executeUpdateWithArgumentsInArray(sql, {}), "删除音效失败: ")) return;
 
   dicButtonId().erase(n);
   dicMusicSrc().erase(n);
@@ -229,6 +248,7 @@ void LibraryCommands::pasteMusic(int tag) {
     cutButtonId().clear();
     return;
   }
+  if (!libraryGuard().beforeChange(*db, "粘贴音效")) return;
 
   std::string sql;
   if (!target.empty()) {
@@ -244,11 +264,15 @@ void LibraryCommands::pasteMusic(int tag) {
 void LibraryCommands::deleteClassMusic(const std::string& classId) {
   const std::string sql =
       std::string(" delete from tb_Button ") + " where ClassId ='" + q(classId) + "'";
-  if (db->executeStatements(sql)) emit libraryChanged();
+  if (!libraryGuard().beforeChange(*db, "删除本分类全部音效")) return;
+  if (reportOutcome(db->executeStatements(sql), "删除本分类全部音效失败: ")) emit libraryChanged();
 }
 
 void LibraryCommands::clearClassHotkeys(const std::string& classId) {
   const std::string sql = std::string(" update tb_Button  ") + " set Hotkey = null " +
                           " where ClassId ='" + q(classId) + "'";
-  if (db->executeStatements(sql)) emit libraryChanged();
+  if (!libraryGuard().beforeChange(*db, "删除本分类自定义快捷键")) return;
+  if (reportOutcome(db->executeStatements(sql), "删除本分类自定义快捷键失败: ")) {
+    emit libraryChanged();
+  }
 }

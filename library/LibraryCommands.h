@@ -64,6 +64,8 @@ class LibraryCommands : public QObject {
   // Runs the statements of an add or a paste all or nothing; on failure prints the
   // engine's reason.
   bool runAtomically(const std::string& sql, const char* failurePrefix);
+  // Tells the outcome of a one-statement change; a failure is printed and shown.
+  bool reportOutcome(bool ok, const char* failurePrefix);
   QWidget* dialogWindow() const { return dialogParent ? dialogParent->window() : nullptr; }
 
   const std::shared_ptr<LiteDatabase> db;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <regex>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -22,7 +23,24 @@ void setError(std::string* error, const std::string& description) {
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// Copies `from` into `to`, which does not exist yet; `to`'s parent does.
+// Flushes a file's or folder's contents (a folder's: its entries) to the disk.
+bool syncToDisk(const fs::path& path, std::error_code& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  const bool synced = ::fsync(fd) == 0;
+  if (!synced) {
+    error = std::error_code(errno, std::generic_category());
+  }
+  ::close(fd);
+  return synced;
+}
+
+// Copies `from` into `to`, which does not exist yet; `to`'s parent does. Every file is
+// on the disk when this returns, so that a crash after the rename into place can never
+// leave a name that points at missing or half-written data.
 bool copyTree(const fs::path& from, const fs::path& to, std::error_code& error) {
   const fs::file_status status = fs::status(from, error);
   if (error) {
@@ -55,7 +73,7 @@ bool copyTree(const fs::path& from, const fs::path& to, std::error_code& error) 
       return false;
     }
     fs::permissions(to, fs::perms::owner_all, fs::perm_options::add, error);
-    return !error;
+    return !error && syncToDisk(to, error);
   }
   if (fs::is_regular_file(status)) {
     if (!fs::copy_file(from, to, fs::copy_options::none, error)) {
@@ -65,7 +83,7 @@ bool copyTree(const fs::path& from, const fs::path& to, std::error_code& error) 
       return false;
     }
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
-    return !error;
+    return !error && syncToDisk(to, error);
   }
   // Sockets, devices and pipes have no place in a sound library.
   error = std::make_error_code(std::errc::not_supported);
@@ -192,5 +210,28 @@ bool FileManager::copyItemAtPathToPath(const std::string& from, const std::strin
     fs::remove_all(partial, ignored);
     return fail(reason);
   }
+  // The rename itself lasts once the folder holding it is on the disk.
+  std::error_code ignored;
+  syncToDisk(parent, ignored);
   return true;
+}
+
+bool FileManager::isPartialCopyName(const std::string& name) {
+  static const std::regex pattern(R"(\..+\.partial-[0-9]+-[0-9]+)");
+  return std::regex_match(name, pattern);
+}
+
+int FileManager::removePartialCopiesInFolder(const std::string& folder) {
+  int removed = 0;
+  std::error_code code;
+  for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+    if (!isPartialCopyName(it->path().filename().string())) {
+      continue;
+    }
+    std::error_code ignored;
+    if (fs::remove_all(it->path(), ignored) > 0) {
+      ++removed;
+    }
+  }
+  return removed;
 }

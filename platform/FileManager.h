@@ -27,8 +27,15 @@ class FileManager {
   // is missing or when `to`'s parent folder is missing. The copy is assembled under a
   // temporary name beside `to` and renamed into place, so a failure leaves nothing at
   // `to`. Copies are writable by their owner even when the source was read-only (an
-  // installed seed library).
+  // installed seed library). The copy and the rename are flushed to the disk before
+  // this returns true: a crash after it leaves the whole copy under `to`.
   bool copyItemAtPathToPath(const std::string& from, const std::string& to, std::string* error);
+
+  // Whether a name is that of a copy under way (".name.partial-<pid>-<n>"), which only a
+  // crash in the middle of a copy leaves behind.
+  static bool isPartialCopyName(const std::string& name);
+  // Removes such leftovers from the folder (not from its subfolders); how many went.
+  int removePartialCopiesInFolder(const std::string& folder);
 
  private:
   FileManager() = default;

@@ -74,6 +74,33 @@ class CueboardBinaryTest : public QObject {
     }
   }
 
+  // A library that is not a database is moved aside, never deleted, and the board
+  // starts on the shipped one.
+  void aDamagedLibraryIsMovedAsideAndTheBoardStarts() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.path() + "/data/cueboard";
+    QVERIFY(QDir().mkpath(folder));
+    QFile damaged(folder + "/data.sqlite");
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("hours of work, damaged") > 0);
+    damaged.close();
+
+    int exitCode = -1;
+    const QStringList printed = runUntilStarted(home, &exitCode);
+    QCOMPARE(exitCode, 0);
+    const QStringList aside = QDir(folder).entryList({"data.sqlite.damaged-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QFile kept(folder + "/" + aside[0]);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("hours of work, damaged"));
+    QVERIFY2(std::any_of(printed.begin(), printed.end(),
+                         [&](const QString& line) {
+                           return line.startsWith("音效库已损坏") && line.contains(aside[0]);
+                         }),
+             qPrintable(printed.join('\n')));
+    QVERIFY(QFileInfo(folder + "/data.sqlite").size() > 0);
+  }
+
   void withoutASoundDeviceItStillStartsAndSaysSo() {
     QTemporaryDir home;
     QVERIFY(home.isValid());

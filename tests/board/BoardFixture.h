@@ -11,6 +11,7 @@
 
 #include "library/Caches.h"
 #include "library/DBHelper.h"
+#include "library/LibraryGuard.h"
 #include "litedb/LiteDatabase.h"
 #include "platform/AudioDevice.h"
 #include "platform/Console.h"
@@ -59,6 +60,7 @@ class BoardFixture {
     UserDefaults::resetStandardUserDefaultsForTesting();
     resetDBHelperForTesting();
     resetCachesForTesting();
+    resetLibraryGuardForTesting();
     setConsoleSinkForTesting([this](const std::string& line) { printed.push_back(line); });
   }
   ~BoardFixture() { setConsoleSinkForTesting(nullptr); }

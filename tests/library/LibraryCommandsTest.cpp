@@ -48,6 +48,9 @@ const QHash<QString, QString> kImageOfItem = {
     {"粘贴音效", "NSStatusAvailable"},
     {"删除本分类自定义快捷键", "NSTouchBarRemoveTemplate"},
     {"删除本分类全部音效", "NSTouchBarDeleteTemplate"},
+    {"恢复备份…", "NSTouchBarHistoryTemplate"},
+    {"导出音效库…", "NSShareTemplate"},
+    {"导入音效库…", "NSTouchBarDownloadTemplate"},
 };
 
 const QRegularExpression kUpperUuid(
@@ -214,8 +217,15 @@ class LibraryCommandsTest : public QObject {
                                "-",
                                "剪切音效",
                                "粘贴音效"};
-    const QStringList klass = {"添加音效（批量，只填充空白按钮）", "-", "删除本分类自定义快捷键",
-                               "-", "删除本分类全部音效"};
+    const QStringList klass = {"添加音效（批量，只填充空白按钮）",
+                               "-",
+                               "删除本分类自定义快捷键",
+                               "-",
+                               "删除本分类全部音效",
+                               "-",
+                               "恢复备份…",
+                               "导出音效库…",
+                               "导入音效库…"};
     QTest::newRow("sound button 7") << 107 << "音效右键菜单" << sound;
     QTest::newRow("sound button 1") << 101 << "音效右键菜单" << sound;
     QTest::newRow("sound button 40") << 140 << "音效右键菜单" << sound;
@@ -592,9 +602,12 @@ class LibraryCommandsTest : public QObject {
     }
     choose(110, "添加音效（单个）");
     if (how == "full") QVERIFY(setrlimit(RLIMIT_FSIZE, &saved) == 0);
+    // On a full disk the day's backup fails first, and says so.
     QVERIFY(!world->printed.empty());
-    QVERIFY2(QString::fromStdString(world->printed[0]).contains("big.mp3"),
-             world->printed[0].c_str());
+    const bool copyTold = std::any_of(
+        world->printed.begin(), world->printed.end(),
+        [](const std::string& line) { return QString::fromStdString(line).contains("big.mp3"); });
+    QVERIFY2(copyTold, world->printed.back().c_str());
     QCOMPARE(soundFolder(), files);
   }
 

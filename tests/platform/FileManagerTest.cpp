@@ -180,6 +180,31 @@ class FileManagerTest : public QObject {
     QCOMPARE(snapshot(dir->path()), before);
     QVERIFY(!files.copyItemAtPathToPath(s(path(from)), s(path(to)), nullptr));
   }
+
+  // What a copy killed half-way leaves (a file or a folder under its temporary name) goes
+  // at the next start; the user's own files, dotted or not, stay.
+  void leftoversOfInterruptedCopiesAreRemoved() {
+    QVERIFY(write(path("sound/.clap.mp3.partial-4242-0"), "half"));
+    QVERIFY(write(path("sound/.sound.partial-17-3/a.mp3"), "half"));
+    QVERIFY(write(path("sound/clap.mp3"), "whole"));
+    QVERIFY(write(path("sound/.hidden.mp3"), "mine"));
+    QVERIFY(write(path("sound/.x.partial-12"), "mine"));
+    QVERIFY(write(path("sound/clap.mp3.partial-1-2"), "mine"));
+    QVERIFY(write(path("sound/nested/.b.mp3.partial-1-2"), "deeper"));
+    QCOMPARE(files.removePartialCopiesInFolder(s(path("sound"))), 2);
+    QCOMPARE(snapshot(path("sound")),
+             (QStringList{".hidden.mp3=mine", ".x.partial-12=mine", "clap.mp3.partial-1-2=mine",
+                          "clap.mp3=whole", "nested/", "nested/.b.mp3.partial-1-2=deeper"}));
+    QCOMPARE(files.removePartialCopiesInFolder(s(path("missing"))), 0);
+  }
+
+  // A finished copy never keeps its temporary name.
+  void aFinishedCopyLeavesNoTemporary() {
+    QVERIFY(write(path("seed/a.mp3"), "a"));
+    QVERIFY(QDir().mkpath(path("user")));
+    QVERIFY(files.copyItemAtPathToPath(s(path("seed/a.mp3")), s(path("user/a.mp3")), nullptr));
+    QCOMPARE(snapshot(path("user")), QStringList{"a.mp3=a"});
+  }
 };
 
 QTEST_GUILESS_MAIN(FileManagerTest)
