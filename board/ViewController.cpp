@@ -23,6 +23,7 @@
 #include "library/ContextMenus.h"
 #include "library/DBHelper.h"
 #include "library/LibraryCommands.h"
+#include "platform/Alert.h"
 #include "platform/AudioDevice.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
@@ -116,6 +117,14 @@ void ViewController::connectModel() {
   LibraryCommands* library = &board->libraryCommands();
   connect(library, &LibraryCommands::shownSoundsEdited, this, [this] { showHotkeyLabels(); });
   connect(library, &LibraryCommands::libraryChanged, this, [this] { showHotkeyLabels(); });
+  // Told after the command (or the drop) has finished, not from inside it.
+  connect(library, &LibraryCommands::soundFilesRefused, this, &ViewController::showRefusedFiles,
+          Qt::QueuedConnection);
+  connect(board, &Board::soundUnplayable, this,
+          [this](const QString& musicSrc, const QString& why) {
+            unplayable.insert(musicSrc, why);
+            showSounds();
+          });
   connect(board, &Board::playbackStarted, this, [this] {
     btnStop->setEnabled(true);
     startPlayingMark();
@@ -345,8 +354,19 @@ QString ViewController::libraryProblem() const {
 
 // A sound that will not play is shown before the host needs it, not on air.
 void ViewController::markMissingFile(int n, const std::string& musicSrc) {
-  if (SoundButton* button = soundButton(n))
-    button->setMissingFile(Board::missingFileText(musicSrc));
+  SoundButton* button = soundButton(n);
+  if (!button) return;
+  const QString missing = Board::missingFileText(musicSrc);
+  button->setMissingFile(missing.isEmpty() ? unplayable.value(qs(musicSrc)) : missing);
+}
+
+void ViewController::showRefusedFiles(const QString& summary, const QString& details) {
+  Alert alert;
+  alert.setMessageText(summary.toStdString());
+  alert.setInformativeText(details.toStdString());
+  alert.setAlertStyle(Alert::Style::Warning);
+  alert.addButtonWithTitle("好");
+  alert.runModal(window());
 }
 
 void ViewController::showHotkeyLabels() {

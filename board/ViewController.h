@@ -8,6 +8,7 @@
 //
 // Thread-safety: main thread only.
 
+#include <QHash>
 #include <QWidget>
 #include <array>
 #include <map>
@@ -154,6 +155,8 @@ class ViewController : public QWidget {
   void showPlaybackStopped();
   void showLibraryProblem(const std::string& reason);
   void markMissingFile(int n, const std::string& musicSrc);
+  // Names the files an add refused, and why, in a box over the window.
+  void showRefusedFiles(const QString& summary, const QString& details);
   void startPlayingMark();
   void restoreWindowGeometry();
   void saveWindowGeometry();
@@ -183,5 +186,7 @@ class ViewController : public QWidget {
   std::unique_ptr<SoundOutput> output;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
+  // Sounds whose file is there but did not play, by MusicSrc: why, shown on their button.
+  QHash<QString, QString> unplayable;
   QString boardTitle;  // the window's title as laid out, without the no-device mark
 };

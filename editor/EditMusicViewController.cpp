@@ -23,6 +23,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OpenPanel.h"
 #include "platform/Paths.h"
+#include "platform/SoundCheck.h"
 #include "platform/UserDefaults.h"
 #include "ui_editor.h"
 
@@ -132,6 +133,12 @@ void EditMusicViewController::viewDidLoad() {
 void EditMusicViewController::btnSelect_Clicked(QPushButton*) {
   OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(this) != OpenPanel::ModalResponseOK) return;
+  // A file that does not play never reaches the library; the fields keep what they hold.
+  const std::string problem = soundFileProblem(panel.URL());
+  if (!problem.empty()) {
+    lblMsg->setText(qs("无法添加 " + lastPathComponent(panel.URL()) + "：" + problem));
+    return;
+  }
 
   const QString path = qs(panel.URL());
   const QString title = qs(titleForSoundFile(panel.URL()));

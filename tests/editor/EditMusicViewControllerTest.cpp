@@ -326,6 +326,8 @@ class EditMusicViewControllerTest : public QObject {
     writeCategoryOne();
     chosen.replace("~/", world->scratch.path() + "/").replace("@/", qs(soundPath()));
     if (stored == "=") stored = chosen;
+    QVERIFY(QDir().mkpath(QFileInfo(chosen).absolutePath()));
+    QVERIFY(QFile::copy(CUEBOARD_AUDIO_FIXTURE_DIR "/sine440-short.mp3", chosen));
     startBoard();
     openOn(7);
     choose(chosen);
@@ -352,6 +354,35 @@ class EditMusicViewControllerTest : public QObject {
     choose(inSoundFolder("bell.mp3"), response);
     QCOMPARE(shownFields(*editor),
              (QStringList{"K7", "7", inSoundFolder("seven.mp3"), "正在改", "Q"}));
+    QCOMPARE(storedRow("K7").musicSrc, QString("seven.mp3"));
+  }
+
+  // A file that does not play is not taken: the fields keep what they hold and the
+  // message line names the file and the reason.
+  void chosenFileThatIsNoSoundIsRefused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << "empty.mp3" << QByteArray() << "文件是空的";
+    QTest::newRow("text") << "notes.mp3" << QByteArray("not a sound\n") << "不是可以播放的音效文件";
+  }
+  void chosenFileThatIsNoSoundIsRefused() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    writeCategoryOne();
+    const QString chosen = world->path(name);
+    QFile file(chosen);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    startBoard();
+    openOn(7);
+    choose(chosen);
+    QCOMPARE(shownFields(*editor), fieldsOf(7));
+    QVERIFY2(editor->lblMsg->text().startsWith("无法添加 " + name + "：" + reason),
+             qPrintable(editor->lblMsg->text()));
+    editor->btnSave->click();
     QCOMPARE(storedRow("K7").musicSrc, QString("seven.mp3"));
   }
 
