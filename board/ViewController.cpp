@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "board/BoardDrops.h"
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
 #include "board/SoundButton.h"
@@ -90,6 +91,7 @@ ViewController::ViewController(Board* given, QWidget* parent)
   connectLayoutActions();
   board->libraryCommands().setDialogParent(this);
   connectModel();
+  dropHandler = new BoardDrops(*this, *board);
   viewDidLoad();
   boardTitle = windowTitle();
   NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,

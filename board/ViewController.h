@@ -17,6 +17,7 @@
 
 #include "board/Board.h"
 
+class BoardDrops;
 class GlobalHotkeys;
 class LibraryCommands;
 class LiteDatabase;
@@ -68,6 +69,8 @@ class ViewController : public QWidget {
   GlobalHotkeys& globalHotkeys() { return *global; }
   // The output device choice and the virtual microphone, in the row under the board.
   SoundOutput& soundOutput() { return *output; }
+  // Sound files and sound buttons dropped on the board's buttons.
+  BoardDrops& drops() { return *dropHandler; }
 
   // Category loading and the hotkey labels.
   void loadBtnMusic();
@@ -184,6 +187,7 @@ class ViewController : public QWidget {
   QCheckBox* chkLoop = nullptr;
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
+  BoardDrops* dropHandler = nullptr;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
   // Sounds whose file is there but did not play, by MusicSrc: why, shown on their button.
