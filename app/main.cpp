@@ -18,6 +18,7 @@
 #include "library/DBHelper.h"
 #include "platform/AudioDevice.h"
 #include "platform/Console.h"
+#include "platform/QtTranslations.h"
 #include "remote/CommandLine.h"
 #include "remote/ControlClient.h"
 #include "remote/ControlServer.h"
@@ -114,6 +115,7 @@ int main(int argc, char* argv[]) {
   QApplication::setDesktopFileName("cueboard");
   // Fusion draws button titles in their palette colours, which mark the current category.
   QApplication::setStyle(QStyleFactory::create("Fusion"));
+  installQtTranslations(app);
 
   AppDelegate delegate;
   QApplication::setQuitOnLastWindowClosed(

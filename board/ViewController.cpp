@@ -339,19 +339,34 @@ void ViewController::showSounds() {
 }
 
 void ViewController::showLibraryProblem(const std::string& reason) {
-  if (reason.empty()) {
-    ui->lblLibraryProblem->clear();
-    ui->lblLibraryProblem->hide();
-    return;
-  }
-  const QString text = QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
-  ui->lblLibraryProblem->setText(text);
-  ui->lblLibraryProblem->setToolTip(text);
-  ui->lblLibraryProblem->show();
+  libraryLine = reason.empty()
+                    ? QString()
+                    : QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
+  showBanner();
 }
 
-QString ViewController::libraryProblem() const {
-  return ui->lblLibraryProblem->isHidden() ? QString() : ui->lblLibraryProblem->text();
+QString ViewController::libraryProblem() const { return libraryLine; }
+
+// One line per fault the host must know about, each in Chinese with the technical
+// reason after it; hidden when there is none.
+QStringList ViewController::bannerLines() const {
+  QStringList lines;
+  if (!libraryLine.isEmpty()) lines << libraryLine;
+  if (!AudioDevice::isOpen()) {
+    const std::string why = AudioDevice::lastError();
+    lines << (why.empty() ? QString("没有音频输出设备，声音无法播放")
+                          : QString("没有音频输出设备，声音无法播放：%1").arg(qs(why)));
+  }
+  if (output) lines << output->faultLines();
+  return lines;
+}
+
+void ViewController::showBanner() {
+  const QStringList lines = bannerLines();
+  const QString text = lines.join('\n');
+  ui->lblLibraryProblem->setText(text);
+  ui->lblLibraryProblem->setToolTip(text);
+  ui->lblLibraryProblem->setVisible(!lines.isEmpty());
 }
 
 // A sound that will not play is shown before the host needs it, not on air.
@@ -431,6 +446,7 @@ void ViewController::showAudioDeviceState() {
   QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
   if (output) title += output->titleMark();
   setWindowTitle(title);
+  showBanner();
 }
 
 void ViewController::startPlayingMark() {

@@ -123,6 +123,9 @@ class ViewController : public QWidget {
   void updatePlayingMark();
   // Why the library could not be shown, "" once it loaded.
   QString libraryProblem() const;
+  // What the banner above the grid says: the library that cannot be read, a missing
+  // sound device, an output or virtual microphone that failed, one line each.
+  QStringList bannerLines() const;
   // Follows the sound device: the window's title carries a mark for as long as no
   // device is open (the model ends the sound that played).
   void audioDeviceDidChange();
@@ -157,6 +160,7 @@ class ViewController : public QWidget {
   void showVolume(int volume);
   void showPlaybackStopped();
   void showLibraryProblem(const std::string& reason);
+  void showBanner();
   void markMissingFile(int n, const std::string& musicSrc);
   // Names the files an add refused, and why, in a box over the window.
   void showRefusedFiles(const QString& summary, const QString& details);
@@ -192,5 +196,6 @@ class ViewController : public QWidget {
   QTimer* geometrySaveTimer = nullptr;
   // Sounds whose file is there but did not play, by MusicSrc: why, shown on their button.
   QHash<QString, QString> unplayable;
-  QString boardTitle;  // the window's title as laid out, without the no-device mark
+  QString libraryLine;  // the banner's line about the library, "" when it was read
+  QString boardTitle;   // the window's title as laid out, without the no-device mark
 };

@@ -247,6 +247,8 @@ class BoardDisplayTest : public QObject {
       QVERIFY(holder->open());
       QVERIFY(holder->executeStatements("pragma locking_mode = exclusive; begin exclusive;"));
     }
+    // With a sound device, the banner speaks of the library alone.
+    QVERIFY(AudioDevice::open());
     board = std::make_unique<ViewController>();
     const QString told = board->libraryProblem();
     QVERIFY2(told.contains(QString::fromStdString(dbHelper().dbURL())), qPrintable(told));
@@ -264,8 +266,33 @@ class BoardDisplayTest : public QObject {
     }
   }
 
+  // A missing sound device is a line of the banner for as long as it is missing.
+  void missingDeviceIsToldInTheBannerUntilOneOpens() {
+    world->writeLibrary({{"S1", categoryId(1), 1, "音调", "tone.mp3", ""}});
+    QVERIFY(QFile::copy(fixture("sine440-short.mp3"),
+                        QString::fromStdString(soundPath()) + "tone.mp3"));
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    QVERIFY(!AudioDevice::open());
+    board = std::make_unique<ViewController>();
+    auto* banner = board->findChild<QLabel*>("lblLibraryProblem");
+    const QStringList lines = board->bannerLines();
+    QCOMPARE(lines.size(), 1);
+    const QString prefix = "没有音频输出设备，声音无法播放：";
+    QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(), qPrintable(lines[0]));
+    QVERIFY(banner->isVisibleTo(board.get()));
+    QCOMPARE(banner->text(), lines[0]);
+    QVERIFY(board->windowTitle().endsWith("（没有音频输出设备）"));
+
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    button(1)->click();  // looks for a device again
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(board->bannerLines(), QStringList());
+    QVERIFY(!banner->isVisibleTo(board.get()));
+  }
+
   void readableLibraryShowsNoProblem() {
     world->writeLibrary({});
+    QVERIFY(AudioDevice::open());
     board = std::make_unique<ViewController>();
     QCOMPARE(board->libraryProblem(), QString());
     QVERIFY(!board->findChild<QLabel*>("lblLibraryProblem")->isVisibleTo(board.get()));
