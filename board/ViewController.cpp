@@ -46,6 +46,8 @@ constexpr int kHotkeyTagBase = 200;
 constexpr const char* kVolumePrefix = "音量：";
 // Follows the window's title while no sound can be heard.
 constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
+// The hotkey radios say how to stop a sound from the keyboard.
+constexpr const char* kStopKeyTip = "在本窗口按 Esc 键停止正在播放的音效（任何热键模式下都可用）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -244,6 +246,9 @@ void ViewController::initHotkeyMode() {
       palette.setColor(QPalette::WindowText, Qt::gray);
       label->setPalette(palette);
     }
+  }
+  for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
+    radio->setToolTip(kStopKeyTip);
   }
   switch (board->hotkeyMode()) {
     case 1:
@@ -483,6 +488,11 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
   if (!boardWindow) return false;
   QWidget* keyWindow = QApplication::activeWindow();
   if (!keyWindow || keyWindow != boardWindow) return false;
+  // The stop key, whatever the hotkey mode; never a sound's hotkey.
+  if (event->key() == Qt::Key_Escape) {
+    board->stop();
+    return true;
+  }
 
   const std::string name = keyNameForKeyCode(*event);
   if (name.empty()) return true;
