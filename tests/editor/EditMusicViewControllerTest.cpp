@@ -12,6 +12,7 @@
 
 #include "EditorFixture.h"
 #include "litedb/LiteLog.h"
+#include "platform/Alert.h"
 #include "platform/OpenPanel.h"
 
 namespace {
@@ -384,6 +385,54 @@ class EditMusicViewControllerTest : public QObject {
              qPrintable(editor->lblMsg->text()));
     editor->btnSave->click();
     QCOMPARE(storedRow("K7").musicSrc, QString("seven.mp3"));
+  }
+
+  // A key another button of the category has is saved only when the host says so.
+  void hotkeyOfAnotherButtonAsksFirst_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("hotkey");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("question");  // "" for none asked
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("taken, yes") << 12 << "A" << true << "热键 A 已被“三”使用，仍然保存？"
+                                << "A";
+    QTest::newRow("taken, no") << 12 << "A" << false << "热键 A 已被“三”使用，仍然保存？"
+                               << "";
+    QTest::newRow("its own key") << 7 << "Q" << false << ""
+                                 << "Q";
+    QTest::newRow("another category's key") << 12 << "B" << false << ""
+                                            << "B";
+    QTest::newRow("no key") << 3 << "" << false << ""
+                            << "";
+  }
+  void hotkeyOfAnotherButtonAsksFirst() {
+    QFETCH(int, button);
+    QFETCH(QString, hotkey);
+    QFETCH(bool, yes);
+    QFETCH(QString, question);
+    QFETCH(QString, stored);
+    writeCategoryOne();
+    world->changeLibrary("update tb_Button set Hotkey = 'B' where ButtonId = 'C9'");
+    std::vector<std::string> asked;
+    Alert::setResponderForTesting([&](const Alert& alert) {
+      asked.push_back(alert.informativeText());
+      return yes ? Alert::FirstButtonReturn : Alert::SecondButtonReturn;
+    });
+    startBoard();
+    openOn(button);
+    const std::string id = "K" + std::to_string(button);
+    const QString before = storedRow(id).hotkey;
+    editor->tfHotkey->setText(hotkey);
+    editor->btnSave->click();
+    Alert::setResponderForTesting(nullptr);
+    QCOMPARE(asked, question.isEmpty() ? std::vector<std::string>()
+                                       : std::vector<std::string>{question.toStdString()});
+    if (!question.isEmpty() && !yes) {
+      QCOMPARE(storedRow(id).hotkey, before);  // nothing stored
+      QVERIFY(editor->isVisible());
+    } else {
+      QCOMPARE(storedRow(id).hotkey, stored);
+    }
   }
 
   void valuesWithQuotesAreStoredAsTyped() {
