@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -210,9 +211,10 @@ void ViewController::initMusicMenu() {
   for (int n = 1; n <= kButtonCount; ++n) {
     QPushButton* button = soundButton(n);
     if (!button) continue;
-    attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
-                      musicMenuHasSeparatorBefore, kMusicTagBase + n,
-                      [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
+    QMenu* menu = attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
+                                    musicMenuHasSeparatorBefore, kMusicTagBase + n,
+                                    [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
+    connect(menu, &QMenu::aboutToShow, this, [this, n] { updateMusicMenu(n); });
     connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
     setTitleColor(button, Qt::black);
   }
@@ -303,6 +305,41 @@ void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
   } else if (title == kPasteMusic) {
     library.pasteMusic(tag);
   }
+  showCutMark();
+}
+
+// Only what can be done is offered: an empty button has nothing to edit, delete or
+// cut, and there is nothing to paste until a sound was cut.
+void ViewController::updateMusicMenu(int n) {
+  using namespace menu_titles;
+  SoundButton* button = soundButton(n);
+  QMenu* menu = button ? contextMenuOf(button) : nullptr;
+  if (!menu) return;
+  const bool filled = board->soundsLoaded() && dicButtonId().count(n);
+  const auto src = dicMusicSrc().find(n);
+  const bool hasFile = filled && src != dicMusicSrc().end() && !src->second.empty();
+  for (QAction* item : menu->actions()) {
+    const std::string title = item->text().toStdString();
+    if (title == kEditHotkey || title == kEditMusic) {
+      item->setEnabled(hasFile);
+    } else if (title == kDeleteMusic || title == kCutMusic) {
+      item->setEnabled(filled);
+    } else if (title == kPasteMusic) {
+      item->setEnabled(!cutButtonId().empty());
+    }
+  }
+}
+
+// The sound waiting to be pasted is framed with a dashed line on its button.
+void ViewController::showCutMark() {
+  const std::string& cut = cutButtonId();
+  for (int n = 1; n <= kButtonCount; ++n) {
+    SoundButton* button = soundButton(n);
+    if (!button) continue;
+    const auto id = dicButtonId().find(n);
+    button->setCutMarked(!cut.empty() && board->soundsLoaded() && id != dicButtonId().end() &&
+                         id->second == cut);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -322,6 +359,7 @@ void ViewController::showSounds() {
     }
   }
   showLibraryProblem(board->libraryProblem());
+  showCutMark();
   if (!board->soundsLoaded()) return;
   const bool customLabels = board->hotkeyMode() == 2;
   for (const auto& [n, buttonId] : dicButtonId()) {

@@ -65,6 +65,10 @@ class ViewController : public QWidget {
   void classSubMenu_ClickWithSender(QAction* sender);
   void musicSubMenu_ClickWithSender(QAction* sender);
   LibraryCommands& libraryCommands() { return board->libraryCommands(); }
+  // Enables the items of sound button n's menu that can act now; run as it opens.
+  void updateMusicMenu(int n);
+  // Frames the button of the sound that was cut and waits to be pasted.
+  void showCutMark();
   // The opt-in system-wide hotkeys beside the hotkey-mode radios.
   GlobalHotkeys& globalHotkeys() { return *global; }
   // The output device choice and the virtual microphone, in the row under the board.

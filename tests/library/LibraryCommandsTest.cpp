@@ -287,6 +287,61 @@ class LibraryCommandsTest : public QObject {
     }
   }
 
+  // A menu offers only what can be done on its button now.
+  void menuItemsFollowTheButton_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<bool>("cutFirst");    // button 2's sound cut before
+    QTest::addColumn<QString>("enabled");  // one letter per item: add, batch, two edits,
+                                           // delete, cut, paste
+    QTest::newRow("filled, nothing cut") << 1 << false << "yyyyyyn";
+    QTest::newRow("filled, a sound cut") << 1 << true << "yyyyyyy";
+    QTest::newRow("empty, nothing cut") << 5 << false << "yynnnnn";
+    QTest::newRow("empty, a sound cut") << 5 << true << "yynnnny";
+    QTest::newRow("row without a file") << 3 << false << "yynnyyn";
+  }
+  void menuItemsFollowTheButton() {
+    QFETCH(int, n);
+    QFETCH(bool, cutFirst);
+    QFETCH(QString, enabled);
+    startBoard();
+    world->changeLibrary(
+        "insert into tb_Button (ButtonId, ClassId, ButtonNo, Title, MusicSrc) "
+        "values ('A3', '" +
+        categoryId(1) + "', 3, '无文件', '')");
+    board->loadBtnMusic();
+    if (cutFirst) choose(102, "剪切音效");
+    board->show();
+    QVERIFY(QTest::qWaitForWindowExposed(board.get()));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            button(n)->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(button(n), &click);
+    QMenu* menu = contextMenuOf(button(n));
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(menu));
+    QString seen;
+    for (QAction* action : menu->actions()) {
+      if (!action->isSeparator()) seen += action->isEnabled() ? 'y' : 'n';
+    }
+    menu->close();
+    QCOMPARE(seen, enabled);
+  }
+
+  // The sound that was cut is framed dashed until it is pasted or another is cut.
+  void cutSoundIsMarkedUntilPasted() {
+    startBoard();
+    auto sound = [this](int n) { return board->viewWithTag<SoundButton>(100 + n); };
+    choose(101, "剪切音效");
+    QVERIFY(sound(1)->isCutMarked());
+    choose(102, "剪切音效");
+    QVERIFY(!sound(1)->isCutMarked());
+    QVERIFY(sound(2)->isCutMarked());
+    category(2)->click();  // another category: the cut sound is not on it
+    for (int n = 1; n <= 40; ++n) QVERIFY(!sound(n)->isCutMarked());
+    category(1)->click();
+    QVERIFY(sound(2)->isCutMarked());
+    choose(107, "粘贴音效");
+    for (int n = 1; n <= 40; ++n) QVERIFY(!sound(n)->isCutMarked());
+  }
+
   // The desktop turns the menu key into a keyboard context-menu request on the window,
   // which must reach the focused button's own menu; the key press itself is let through.
   void menuKeyOpensTheFocusedButtonsMenu() {
