@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -180,6 +183,32 @@ void ViewController::viewDidLoad() {
   if (DBHelper::seedSoundFolder()) {
     for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
   }
+  watchSoundFolder();
+}
+
+// A file restored into the sound folder, or the folder remounted, shows at once, as
+// does a file that goes.
+void ViewController::watchSoundFolder() {
+  if (!soundFolderWatcher) {
+    soundFolderWatcher = new QFileSystemWatcher(this);
+    connect(soundFolderWatcher, &QFileSystemWatcher::directoryChanged, this,
+            [this] { soundFolderDidChange(); });
+  }
+  // The watcher forgets a folder that was removed: the library's folder tells when it
+  // is made again.
+  for (const std::string& folder : {documentPath(), soundPath()}) {
+    const QString path = QDir::cleanPath(qs(folder));
+    if (QFileInfo(path).isDir() && !soundFolderWatcher->directories().contains(path)) {
+      soundFolderWatcher->addPath(path);
+    }
+  }
+}
+
+void ViewController::soundFolderDidChange() {
+  watchSoundFolder();
+  unplayable.clear();  // a file put back may be another one
+  if (!board->soundsLoaded()) return;
+  for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
 }
 
 void ViewController::initClassMenu() {

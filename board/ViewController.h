@@ -19,6 +19,7 @@
 
 class BoardDrops;
 class GlobalHotkeys;
+class QFileSystemWatcher;
 class LibraryCommands;
 class LiteDatabase;
 class QAction;
@@ -69,6 +70,9 @@ class ViewController : public QWidget {
   void updateMusicMenu(int n);
   // Frames the button of the sound that was cut and waits to be pasted.
   void showCutMark();
+  // Marks the shown sounds' files again when the sound folder changes on disk.
+  void watchSoundFolder();
+  void soundFolderDidChange();
   // The opt-in system-wide hotkeys beside the hotkey-mode radios.
   GlobalHotkeys& globalHotkeys() { return *global; }
   // The output device choice and the virtual microphone, in the row under the board.
@@ -196,6 +200,7 @@ class ViewController : public QWidget {
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
   BoardDrops* dropHandler = nullptr;
+  QFileSystemWatcher* soundFolderWatcher = nullptr;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
   // Sounds whose file is there but did not play, by MusicSrc: why, shown on their button.

@@ -325,6 +325,38 @@ class BoardDisplayTest : public QObject {
     QCOMPARE(button(2)->toolTipText(), QString("丢了"));
   }
 
+  // Without a load: a file that goes, or comes back (restored, or its folder
+  // remounted), shows on its button within a second.
+  void fileThatGoesAndComesBackIsSeenWithoutALoad_data() {
+    QTest::addColumn<bool>("wholeFolder");
+    QTest::newRow("the file") << false;
+    QTest::newRow("the sound folder") << true;
+  }
+  void fileThatGoesAndComesBackIsSeenWithoutALoad() {
+    QFETCH(bool, wholeFolder);
+    world->writeLibrary({{"A1", categoryId(1), 1, "在", "here.mp3", ""}});
+    const QString folder = QString::fromStdString(soundPath());
+    QVERIFY(QFile::copy(fixture("sine440-short.mp3"), folder + "here.mp3"));
+    board = std::make_unique<ViewController>();
+    QVERIFY(!button(1)->isMissingFileMarked());
+    const QString aside = world->path("aside");
+    if (wholeFolder) {
+      QVERIFY(QDir().rename(folder, aside));
+    } else {
+      QVERIFY(QFile::rename(folder + "here.mp3", aside));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(button(1)->isMissingFileMarked(), 1000);
+    if (wholeFolder) {
+      QVERIFY(QDir().rename(aside, folder));
+    } else {
+      QVERIFY(QFile::rename(aside, folder + "here.mp3"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!button(1)->isMissingFileMarked(), 1000);
+    // And again, now that the folder may have been watched afresh.
+    QVERIFY(QFile::remove(folder + "here.mp3"));
+    QTRY_VERIFY_WITH_TIMEOUT(button(1)->isMissingFileMarked(), 1000);
+  }
+
   // On a first start the shipped sounds are copied after the category is shown; none of
   // them may be left marked as missing.
   void firstStartMarksNoShippedSoundMissing() {
