@@ -20,6 +20,7 @@
 #include "library/LibraryGuard.h"
 #include "platform/AudioDevice.h"
 #include "platform/Console.h"
+#include "platform/QtTranslations.h"
 #include "remote/CommandLine.h"
 #include "remote/ControlClient.h"
 #include "remote/ControlServer.h"
@@ -116,6 +117,7 @@ int main(int argc, char* argv[]) {
   QApplication::setDesktopFileName("cueboard");
   // Fusion draws button titles in their palette colours, which mark the current category.
   QApplication::setStyle(QStyleFactory::create("Fusion"));
+  installQtTranslations(app);
 
   AppDelegate delegate;
   QApplication::setQuitOnLastWindowClosed(

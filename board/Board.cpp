@@ -15,6 +15,7 @@
 #include "platform/FileManager.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
+#include "platform/SoundCheck.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -316,6 +317,9 @@ bool Board::play(int category, int button, QString* reason) {
   auto created = AudioPlayer::playerWithContentsOfFile(*path, &error);
   if (!created) {
     consolePrint("播放出问题了: " + error);
+    // A file at fault (not a missing device) is marked on its button.
+    const std::string problem = soundFileProblem(*path);
+    if (!problem.empty()) emit soundUnplayable(qs(sound->musicSrc), qs(problem));
     return fail("播放出问题了: " + qs(error));
   }
   if (player) player->setDelegate(nullptr);

@@ -131,6 +131,8 @@ class Board : public QObject, public AudioPlayerDelegate {
   void hotkeyModeChanged(int mode);
   // The library was changed (by the library commands or the editor).
   void libraryChanged();
+  // The sound stored as `musicSrc` is there but would not play; `reason` says why.
+  void soundUnplayable(const QString& musicSrc, const QString& reason);
 
  private:
   void loadSettings();

@@ -103,6 +103,18 @@ void SoundButton::setMissingFile(const QString& description) {
   update();
 }
 
+void SoundButton::setDropTarget(bool on) {
+  if (_dropTarget == on) return;
+  _dropTarget = on;
+  update();
+}
+
+void SoundButton::setCutMarked(bool on) {
+  if (_cut == on) return;
+  _cut = on;
+  update();
+}
+
 // The title never widens a button: the grid shares the window's width equally.
 QSize SoundButton::sizeHint() const {
   QStyleOptionButton option;
@@ -156,6 +168,14 @@ void SoundButton::paintEvent(QPaintEvent*) {
                        remainingTimeText());
       painter.setFont(font());
     }
+  }
+
+  if (_dropTarget || _cut) {
+    const QRect frame = rect().adjusted(2, 2, -3, -3);
+    painter.setPen(_dropTarget ? QPen(highlight, 3)
+                               : QPen(palette().color(QPalette::ButtonText), 1, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame);
   }
 
   const QRect area = titleRect();

@@ -45,6 +45,13 @@ class SoundButton : public QPushButton {
   void setMissingFile(const QString& description);
   bool isMissingFileMarked() const { return !_missingFile.isEmpty(); }
 
+  // Outlines the button in the highlight colour while a drop would land on it.
+  void setDropTarget(bool on);
+  bool isDropTarget() const { return _dropTarget; }
+  // Draws a dashed frame round a sound that was cut and waits to be pasted.
+  void setCutMarked(bool on);
+  bool isCutMarked() const { return _cut; }
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
@@ -59,4 +66,6 @@ class SoundButton : public QPushButton {
   double _position = 0;
   double _duration = 0;
   QString _missingFile;
+  bool _dropTarget = false;
+  bool _cut = false;
 };

@@ -178,6 +178,15 @@ void SoundOutput::showFallback() {
   setMark(outputMark, markFor(line));
 }
 
+QStringList SoundOutput::faultLines() const {
+  QStringList lines;
+  // A mark is its line between full-width parentheses.
+  for (const QString& mark : {outputMark, micMark}) {
+    if (mark.size() > 2) lines << mark.mid(1, mark.size() - 2);
+  }
+  return lines;
+}
+
 void SoundOutput::setMark(QString& which, const QString& text) {
   if (which == text) return;
   which = text;

@@ -17,6 +17,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <string>
 
 #include "platform/VirtualMicrophone.h"
@@ -52,6 +53,8 @@ class SoundOutput : public QObject {
 
   // What the window's title carries about the output, "" when all is as chosen.
   QString titleMark() const { return outputMark + micMark; }
+  // The same, one line each, for the banner above the board.
+  QStringList faultLines() const;
   // The chosen output's name, "" for the system's default.
   std::string chosenOutput() const;
   const VirtualMicrophone& virtualMicrophone() const { return microphone; }
@@ -75,7 +78,7 @@ class SoundOutput : public QObject {
   QCheckBox* chkVirtualMic;
   QCheckBox* chkMonitor;
   VirtualMicrophone microphone;
-  QString outputMark;  // a chosen output that is missing
-  QString micMark;     // why the microphone or its monitor could not be made
+  QString outputMark;           // a chosen output that is missing
+  QString micMark;              // why the microphone or its monitor could not be made
   std::string printedFallback;  // the missing output last printed, printed once each time
 };

@@ -4,8 +4,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -13,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "board/BoardDrops.h"
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
 #include "board/SoundButton.h"
@@ -25,6 +30,7 @@
 #include "library/DBHelper.h"
 #include "library/LibraryCommands.h"
 #include "library/LibraryGuard.h"
+#include "platform/Alert.h"
 #include "platform/AudioDevice.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
@@ -46,6 +52,8 @@ constexpr int kHotkeyTagBase = 200;
 constexpr const char* kVolumePrefix = "音量：";
 // Follows the window's title while no sound can be heard.
 constexpr const char* kNoDeviceMark = "（没有音频输出设备）";
+// The hotkey radios say how to stop a sound from the keyboard.
+constexpr const char* kStopKeyTip = "在本窗口按 Esc 键停止正在播放的音效（任何热键模式下都可用）";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -97,6 +105,7 @@ ViewController::ViewController(Board* given, QWidget* parent)
     emit board->libraryChanged();
   });
   connectModel();
+  dropHandler = new BoardDrops(*this, *board);
   viewDidLoad();
   boardTitle = windowTitle();
   NotificationCenter::defaultCenter().addObserver(this, AudioDevice::kDeviceDidChange,
@@ -124,6 +133,14 @@ void ViewController::connectModel() {
   LibraryCommands* library = &board->libraryCommands();
   connect(library, &LibraryCommands::shownSoundsEdited, this, [this] { showHotkeyLabels(); });
   connect(library, &LibraryCommands::libraryChanged, this, [this] { showHotkeyLabels(); });
+  // Told after the command (or the drop) has finished, not from inside it.
+  connect(library, &LibraryCommands::soundFilesRefused, this, &ViewController::showRefusedFiles,
+          Qt::QueuedConnection);
+  connect(board, &Board::soundUnplayable, this,
+          [this](const QString& musicSrc, const QString& why) {
+            unplayable.insert(musicSrc, why);
+            showSounds();
+          });
   connect(board, &Board::playbackStarted, this, [this] {
     btnStop->setEnabled(true);
     startPlayingMark();
@@ -176,6 +193,32 @@ void ViewController::viewDidLoad() {
   if (DBHelper::seedSoundFolder()) {
     for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
   }
+  watchSoundFolder();
+}
+
+// A file restored into the sound folder, or the folder remounted, shows at once, as
+// does a file that goes.
+void ViewController::watchSoundFolder() {
+  if (!soundFolderWatcher) {
+    soundFolderWatcher = new QFileSystemWatcher(this);
+    connect(soundFolderWatcher, &QFileSystemWatcher::directoryChanged, this,
+            [this] { soundFolderDidChange(); });
+  }
+  // The watcher forgets a folder that was removed: the library's folder tells when it
+  // is made again.
+  for (const std::string& folder : {documentPath(), soundPath()}) {
+    const QString path = QDir::cleanPath(qs(folder));
+    if (QFileInfo(path).isDir() && !soundFolderWatcher->directories().contains(path)) {
+      soundFolderWatcher->addPath(path);
+    }
+  }
+}
+
+void ViewController::soundFolderDidChange() {
+  watchSoundFolder();
+  unplayable.clear();  // a file put back may be another one
+  if (!board->soundsLoaded()) return;
+  for (const auto& [n, musicSrc] : dicMusicSrc()) markMissingFile(n, musicSrc);
 }
 
 void ViewController::initClassMenu() {
@@ -207,9 +250,10 @@ void ViewController::initMusicMenu() {
   for (int n = 1; n <= kButtonCount; ++n) {
     QPushButton* button = soundButton(n);
     if (!button) continue;
-    attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
-                      musicMenuHasSeparatorBefore, kMusicTagBase + n,
-                      [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
+    QMenu* menu = attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
+                                    musicMenuHasSeparatorBefore, kMusicTagBase + n,
+                                    [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
+    connect(menu, &QMenu::aboutToShow, this, [this, n] { updateMusicMenu(n); });
     connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
     setTitleColor(button, Qt::black);
   }
@@ -243,6 +287,9 @@ void ViewController::initHotkeyMode() {
       palette.setColor(QPalette::WindowText, Qt::gray);
       label->setPalette(palette);
     }
+  }
+  for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
+    radio->setToolTip(kStopKeyTip);
   }
   switch (board->hotkeyMode()) {
     case 1:
@@ -309,6 +356,41 @@ void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
   } else if (title == kPasteMusic) {
     library.pasteMusic(tag);
   }
+  showCutMark();
+}
+
+// Only what can be done is offered: an empty button has nothing to edit, delete or
+// cut, and there is nothing to paste until a sound was cut.
+void ViewController::updateMusicMenu(int n) {
+  using namespace menu_titles;
+  SoundButton* button = soundButton(n);
+  QMenu* menu = button ? contextMenuOf(button) : nullptr;
+  if (!menu) return;
+  const bool filled = board->soundsLoaded() && dicButtonId().count(n);
+  const auto src = dicMusicSrc().find(n);
+  const bool hasFile = filled && src != dicMusicSrc().end() && !src->second.empty();
+  for (QAction* item : menu->actions()) {
+    const std::string title = item->text().toStdString();
+    if (title == kEditHotkey || title == kEditMusic) {
+      item->setEnabled(hasFile);
+    } else if (title == kDeleteMusic || title == kCutMusic) {
+      item->setEnabled(filled);
+    } else if (title == kPasteMusic) {
+      item->setEnabled(!cutButtonId().empty());
+    }
+  }
+}
+
+// The sound waiting to be pasted is framed with a dashed line on its button.
+void ViewController::showCutMark() {
+  const std::string& cut = cutButtonId();
+  for (int n = 1; n <= kButtonCount; ++n) {
+    SoundButton* button = soundButton(n);
+    if (!button) continue;
+    const auto id = dicButtonId().find(n);
+    button->setCutMarked(!cut.empty() && board->soundsLoaded() && id != dicButtonId().end() &&
+                         id->second == cut);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -328,6 +410,7 @@ void ViewController::showSounds() {
     }
   }
   showLibraryProblem(board->libraryProblem());
+  showCutMark();
   if (!board->soundsLoaded()) return;
   const bool customLabels = board->hotkeyMode() == 2;
   for (const auto& [n, buttonId] : dicButtonId()) {
@@ -352,32 +435,54 @@ void ViewController::showSounds() {
 // What the host must know about the library: that it cannot be read, that it cannot be
 // written, and the last change that was not saved.
 void ViewController::showLibraryProblem(const std::string& reason) {
+  libraryLine = reason.empty()
+                    ? QString()
+                    : QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
+  showBanner();
+}
+
+QString ViewController::libraryProblem() const { return libraryLine; }
+
+// One line per fault the host must know about, each in Chinese with the technical
+// reason after it; hidden when there is none.
+QStringList ViewController::bannerLines() const {
   QStringList lines;
-  if (!reason.empty()) {
-    lines << QString("无法读取音效库 %1：%2").arg(qs(dbHelper().dbURL()), qs(reason));
-  }
+  if (!libraryLine.isEmpty()) lines << libraryLine;
   const LibraryGuard& guard = libraryGuard();
   if (!guard.writeProblem().empty()) lines << qs(guard.writeProblem());
   if (!guard.lastFailure().empty()) lines << qs(guard.lastFailure());
-  if (lines.isEmpty()) {
-    ui->lblLibraryProblem->clear();
-    ui->lblLibraryProblem->hide();
-    return;
+  if (!AudioDevice::isOpen()) {
+    const std::string why = AudioDevice::lastError();
+    lines << (why.empty() ? QString("没有音频输出设备，声音无法播放")
+                          : QString("没有音频输出设备，声音无法播放：%1").arg(qs(why)));
   }
+  if (output) lines << output->faultLines();
+  return lines;
+}
+
+void ViewController::showBanner() {
+  const QStringList lines = bannerLines();
   const QString text = lines.join('\n');
   ui->lblLibraryProblem->setText(text);
   ui->lblLibraryProblem->setToolTip(text);
-  ui->lblLibraryProblem->show();
-}
-
-QString ViewController::libraryProblem() const {
-  return ui->lblLibraryProblem->isHidden() ? QString() : ui->lblLibraryProblem->text();
+  ui->lblLibraryProblem->setVisible(!lines.isEmpty());
 }
 
 // A sound that will not play is shown before the host needs it, not on air.
 void ViewController::markMissingFile(int n, const std::string& musicSrc) {
-  if (SoundButton* button = soundButton(n))
-    button->setMissingFile(Board::missingFileText(musicSrc));
+  SoundButton* button = soundButton(n);
+  if (!button) return;
+  const QString missing = Board::missingFileText(musicSrc);
+  button->setMissingFile(missing.isEmpty() ? unplayable.value(qs(musicSrc)) : missing);
+}
+
+void ViewController::showRefusedFiles(const QString& summary, const QString& details) {
+  Alert alert;
+  alert.setMessageText(summary.toStdString());
+  alert.setInformativeText(details.toStdString());
+  alert.setAlertStyle(Alert::Style::Warning);
+  alert.addButtonWithTitle("好");
+  alert.runModal(window());
 }
 
 void ViewController::showHotkeyLabels() {
@@ -440,6 +545,7 @@ void ViewController::showAudioDeviceState() {
   QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
   if (output) title += output->titleMark();
   setWindowTitle(title);
+  showBanner();
 }
 
 void ViewController::startPlayingMark() {
@@ -476,6 +582,11 @@ bool ViewController::handleKeyDown(QKeyEvent* event) {
   if (!boardWindow) return false;
   QWidget* keyWindow = QApplication::activeWindow();
   if (!keyWindow || keyWindow != boardWindow) return false;
+  // The stop key, whatever the hotkey mode; never a sound's hotkey.
+  if (event->key() == Qt::Key_Escape) {
+    board->stop();
+    return true;
+  }
 
   const std::string name = keyNameForKeyCode(*event);
   if (name.empty()) return true;

@@ -8,6 +8,7 @@
 //
 // Thread-safety: main thread only.
 
+#include <QHash>
 #include <QWidget>
 #include <array>
 #include <map>
@@ -17,7 +18,9 @@
 #include "board/Board.h"
 
 class BackupCommands;
+class BoardDrops;
 class GlobalHotkeys;
+class QFileSystemWatcher;
 class LibraryCommands;
 class LiteDatabase;
 class QAction;
@@ -64,10 +67,19 @@ class ViewController : public QWidget {
   void classSubMenu_ClickWithSender(QAction* sender);
   void musicSubMenu_ClickWithSender(QAction* sender);
   LibraryCommands& libraryCommands() { return board->libraryCommands(); }
+  // Enables the items of sound button n's menu that can act now; run as it opens.
+  void updateMusicMenu(int n);
+  // Frames the button of the sound that was cut and waits to be pasted.
+  void showCutMark();
+  // Marks the shown sounds' files again when the sound folder changes on disk.
+  void watchSoundFolder();
+  void soundFolderDidChange();
   // The opt-in system-wide hotkeys beside the hotkey-mode radios.
   GlobalHotkeys& globalHotkeys() { return *global; }
   // The output device choice and the virtual microphone, in the row under the board.
   SoundOutput& soundOutput() { return *output; }
+  // Sound files and sound buttons dropped on the board's buttons.
+  BoardDrops& drops() { return *dropHandler; }
 
   // Category loading and the hotkey labels.
   void loadBtnMusic();
@@ -120,6 +132,9 @@ class ViewController : public QWidget {
   void updatePlayingMark();
   // Why the library could not be shown, "" once it loaded.
   QString libraryProblem() const;
+  // What the banner above the grid says: the library that cannot be read, a missing
+  // sound device, an output or virtual microphone that failed, one line each.
+  QStringList bannerLines() const;
   // Follows the sound device: the window's title carries a mark for as long as no
   // device is open (the model ends the sound that played).
   void audioDeviceDidChange();
@@ -154,7 +169,10 @@ class ViewController : public QWidget {
   void showVolume(int volume);
   void showPlaybackStopped();
   void showLibraryProblem(const std::string& reason);
+  void showBanner();
   void markMissingFile(int n, const std::string& musicSrc);
+  // Names the files an add refused, and why, in a box over the window.
+  void showRefusedFiles(const QString& summary, const QString& details);
   void startPlayingMark();
   void restoreWindowGeometry();
   void saveWindowGeometry();
@@ -183,7 +201,12 @@ class ViewController : public QWidget {
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
   std::unique_ptr<BackupCommands> backups;
+  BoardDrops* dropHandler = nullptr;
+  QFileSystemWatcher* soundFolderWatcher = nullptr;
   QTimer* playingMarkTimer = nullptr;
   QTimer* geometrySaveTimer = nullptr;
-  QString boardTitle;  // the window's title as laid out, without the no-device mark
+  // Sounds whose file is there but did not play, by MusicSrc: why, shown on their button.
+  QHash<QString, QString> unplayable;
+  QString libraryLine;  // the banner's line about the library, "" when it was read
+  QString boardTitle;   // the window's title as laid out, without the no-device mark
 };

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "editor/KeyNames.h"
+#include "editor/MB.h"
 #include "editor/TFHotkey.h"
 #include "library/Caches.h"
 #include "library/DBHelper.h"
@@ -24,6 +26,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/OpenPanel.h"
 #include "platform/Paths.h"
+#include "platform/SoundCheck.h"
 #include "platform/UserDefaults.h"
 #include "ui_editor.h"
 
@@ -133,6 +136,12 @@ void EditMusicViewController::viewDidLoad() {
 void EditMusicViewController::btnSelect_Clicked(QPushButton*) {
   OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(this) != OpenPanel::ModalResponseOK) return;
+  // A file that does not play never reaches the library; the fields keep what they hold.
+  const std::string problem = soundFileProblem(panel.URL());
+  if (!problem.empty()) {
+    lblMsg->setText(qs("无法添加 " + lastPathComponent(panel.URL()) + "：" + problem));
+    return;
+  }
 
   const QString path = qs(panel.URL());
   const QString title = qs(titleForSoundFile(panel.URL()));
@@ -201,6 +210,17 @@ std::string EditMusicViewController::updateButtonSql(const std::string& title,
          "'" + " where Lower(ButtonId) ='" + quotedSqlText(sqlLowercased(buttonId)) + "'";
 }
 
+// The title of another button of the category shown that has `hotkey`, none when no
+// other has it.
+std::optional<std::string> EditMusicViewController::hotkeyTakenBy(const std::string& hotkey,
+                                                                  int n) const {
+  if (hotkey.empty()) return std::nullopt;
+  for (const auto& [other, key] : dicHotkey()) {
+    if (other != n && key == hotkey && dicButtonId().count(other)) return cached(dicTitle(), other);
+  }
+  return std::nullopt;
+}
+
 void EditMusicViewController::btnSave_Clicked(QPushButton*) {
   // A file inside the sound folder is stored by its name there. Only a leading folder
   // path is taken off: a file elsewhere whose path merely contains the folder's path
@@ -212,6 +232,10 @@ void EditMusicViewController::btnSave_Clicked(QPushButton*) {
   const int no = leadingInteger(tfButtonNo->text());
   const std::string title = tfTitle->text().toStdString();
   const std::string hotkey = tfHotkey->text().toStdString();
+  // Two buttons with one key: the key plays only the first of them.
+  if (const auto holder = hotkeyTakenBy(hotkey, no)) {
+    if (!MB::showConfirm("热键 " + hotkey + " 已被“" + *holder + "”使用，仍然保存？", this)) return;
+  }
   if (!libraryGuard().beforeChange(*db, "修改音效")) {
     lblMsg->setText(QStringLiteral("修改失败：") + qs(title));
     return;
@@ -253,6 +277,25 @@ void EditMusicViewController::keyReleaseEvent(QKeyEvent* event) { keyUp(event); 
 
 void EditMusicViewController::keyUp(QKeyEvent* event) {
   event->accept();
-  if (!isHotkeyEditing() || isModifierKey(*event)) return;
-  tfHotkey->setText(qs(keyNameForKeyCode(*event)));
+  if (!isHotkeyEditing()) return;
+  if (isModifierKey(*event)) {
+    // Let go of after the key it was held with: the key is the hotkey.
+    if (tfHotkey->modifierPressedAlone()) refuseHotkey(*event);
+    return;
+  }
+  const std::string name = keyNameForKeyCode(*event);
+  if (name.empty()) {
+    tfHotkey->restoreTextBeforeKey();
+    refuseHotkey(*event);
+    return;
+  }
+  tfHotkey->setText(qs(name));
+}
+
+// The field keeps its key; the message line says why the pressed one is not taken.
+void EditMusicViewController::refuseHotkey(const QKeyEvent& event) {
+  const QString key = event.key() != 0 && event.key() != Qt::Key_unknown
+                          ? QKeySequence(event.key()).toString(QKeySequence::NativeText)
+                          : QStringLiteral("这个键");
+  lblMsg->setText(QString("“%1”不能作热键：热键只能是字母、数字或小键盘数字键").arg(key));
 }

@@ -16,6 +16,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 #include <string>
 
 class LiteDatabase;
@@ -85,6 +86,8 @@ class EditMusicViewController : public QDialog {
 
  private:
   void connectLayoutActions();
+  void refuseHotkey(const QKeyEvent& event);
+  std::optional<std::string> hotkeyTakenBy(const std::string& hotkey, int n) const;
 
   const std::shared_ptr<LiteDatabase> db;
   std::unique_ptr<Ui::EditMusicView> ui;

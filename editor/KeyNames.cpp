@@ -1,11 +1,10 @@
 #include "editor/KeyNames.h"
 
-#include "platform/KeyCodes.h"
-
 #include <QKeyEvent>
-
 #include <array>
 #include <string_view>
+
+#include "platform/KeyCodes.h"
 
 namespace {
 
@@ -83,4 +82,6 @@ std::uint16_t keyCodeForKeyName(const std::string& name) {
   return kNoKeyCode;
 }
 
-std::string keyNameForKeyCode(const QKeyEvent& event) { return keyNameForVirtualKeyCode(keyCodeForEvent(event)); }
+std::string keyNameForKeyCode(const QKeyEvent& event) {
+  return keyNameForVirtualKeyCode(keyCodeForEvent(event));
+}

@@ -27,6 +27,30 @@ void TFHotkey::focusOutEvent(QFocusEvent* event) {
   textDidEndEditing();
 }
 
+void TFHotkey::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_CapsLock:
+      modifierAlone = true;
+      break;
+    default:
+      modifierAlone = false;
+      if (!event->isAutoRepeat()) textBeforeKey = text();
+      break;
+  }
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
 // A line edit keeps the releases it sees; this one leaves them to its dialog, whose
 // key-release handler writes the released key's name into the field.
 void TFHotkey::keyReleaseEvent(QKeyEvent* event) {

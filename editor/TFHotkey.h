@@ -21,11 +21,25 @@ class TFHotkey : public QLineEdit {
   void textDidBeginEditing();
   void textDidEndEditing();
 
+  // Whether the last key pressed in the field was a modifier (Shift, Ctrl, Alt,
+  // Super, Caps Lock) with no other key pressed since: letting go of it then means the
+  // host tried the modifier alone as a hotkey.
+  bool modifierPressedAlone() const { return modifierAlone; }
+  // Puts back what the field held before the last key pressed in it typed anything: a
+  // key that is refused as a hotkey leaves the field as it was.
+  void restoreTextBeforeKey() { setText(textBeforeKey); }
+
  protected:
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  // Escape is a key the host may try as a hotkey: it must not close the dialog.
+  void keyPressEvent(QKeyEvent* event) override;
   // Passes every key release on to the dialog, which names the key.
   void keyReleaseEvent(QKeyEvent* event) override;
+
+ private:
+  bool modifierAlone = false;
+  QString textBeforeKey;
 };
 
 // True while a TFHotkey is being edited. Read by the editor's key-release handler;

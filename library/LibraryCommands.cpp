@@ -18,6 +18,7 @@
 #include "platform/FileManager.h"
 #include "platform/OpenPanel.h"
 #include "platform/Paths.h"
+#include "platform/SoundCheck.h"
 
 namespace {
 
@@ -125,47 +126,67 @@ bool LibraryCommands::reportOutcome(bool ok, const char* failurePrefix) {
 
 void LibraryCommands::addMusic(int tag) {
   if (!isSoundButtonTag(tag)) return;
-  const int n = tag - kMusicTagBase;
+  // Asked before the dialog: a library that cannot take the sound is said at once.
   if (!libraryGuard().beforeChange(*db, "添加音效")) return;
   OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
-
-  const ImportedSound sound = importSound(panel.URL());
-  const std::string id = newButtonId();
-  const std::string hotkey = cached(dicHotkey(), n).value_or("");
-  const std::optional<std::string> oldId = cached(dicButtonId(), n);
-
-  dicButtonId()[n] = id;
-  dicMusicSrc()[n] = sound.fileName;
-  dicTitle()[n] = sound.title;
-
-  std::string sql;
-  if (oldId && !oldId->empty()) {
-    sql += std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*oldId) + "';";
-  }
-  sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " + " ButtonNo, " +
-         " Title,    " + " MusicSrc, " + " Hotkey    " + " ) values ('" + q(currentClassId()) +
-         "','" + q(id) + "','" + std::to_string(n) + "','" + q(sound.title) + "','" +
-         q(sound.fileName) + "','" + q(hotkey) + "');";
-  // The caches already hold the new sound; when the library did not take it, the
-  // category is loaded again to show what the library holds instead.
-  if (runAtomically(sql, "添加音效失败: ")) {
-    emit shownSoundsEdited();
-  } else {
-    emit libraryChanged();
-  }
+  storeSoundFiles(tag, {panel.URL()});
 }
 
 void LibraryCommands::addMusicBatch() {
   if (!libraryGuard().beforeChange(*db, "添加音效")) return;
   OpenPanel panel = OpenPanel::soundPanel("请选择一个或多个音效文件", true);
   if (panel.runModal(dialogWindow()) != OpenPanel::ModalResponseOK) return;
+  storeSoundFiles(0, panel.URLs());
+}
 
-  const std::vector<std::string>& files = panel.URLs();
+std::vector<std::string> LibraryCommands::playableFiles(const std::vector<std::string>& paths) {
+  const SoundFileSelection selection = checkSoundFiles(paths);
+  for (const auto& refused : selection.refused) {
+    consolePrint("无法添加 " + refused.path + "：" + refused.reason);
+  }
+  if (!selection.refused.empty()) {
+    emit soundFilesRefused(QString::fromStdString(selection.summary()),
+                           QString::fromStdString(selection.details()));
+  }
+  return selection.playable;
+}
+
+void LibraryCommands::addSoundFiles(int tag, const std::vector<std::string>& paths) {
+  if (tag != 0 && !isSoundButtonTag(tag)) return;
+  if (!libraryGuard().beforeChange(*db, "添加音效")) return;
+  storeSoundFiles(tag, paths);
+}
+
+void LibraryCommands::storeSoundFiles(int tag, const std::vector<std::string>& paths) {
+  if (tag != 0 && !isSoundButtonTag(tag)) return;
+  const std::vector<std::string> files = playableFiles(paths);
   std::size_t next = 0;
   std::string sql;
-  for (int tag = kMusicTagBase + 1; tag <= kMusicTagBase + kButtonCount; ++tag) {
+  int firstEmpty = 1;
+  if (tag != 0 && !files.empty()) {
+    // The first file replaces what the button holds, keeping its hotkey.
     const int n = tag - kMusicTagBase;
+    const ImportedSound sound = importSound(files[next++]);
+    const std::string id = newButtonId();
+    const std::string hotkey = cached(dicHotkey(), n).value_or("");
+    const std::optional<std::string> oldId = cached(dicButtonId(), n);
+
+    dicButtonId()[n] = id;
+    dicMusicSrc()[n] = sound.fileName;
+    dicTitle()[n] = sound.title;
+
+    if (oldId && !oldId->empty()) {
+      sql += std::string(" delete from tb_Button ") + " where ButtonId ='" + q(*oldId) + "';";
+    }
+    sql += std::string(" insert into tb_Button ( ") + " ClassId,  " + " ButtonId, " +
+           " ButtonNo, " + " Title,    " + " MusicSrc, " + " Hotkey    " + " ) values ('" +
+           q(currentClassId()) + "','" + q(id) + "','" + std::to_string(n) + "','" +
+           q(sound.title) + "','" + q(sound.fileName) + "','" + q(hotkey) + "');";
+    firstEmpty = n + 1;
+  }
+  // The others fill the empty buttons in order.
+  for (int n = firstEmpty; n <= kButtonCount; ++n) {
     if (dicMusicSrc().count(n)) continue;  // taken, even by a row without a file
     if (next >= files.size()) break;
     const ImportedSound sound = importSound(files[next++]);
@@ -179,6 +200,8 @@ void LibraryCommands::addMusicBatch() {
            q(sound.fileName) + "');";
   }
   if (sql.empty()) return;
+  // The caches already hold the new sounds; when the library did not take them, the
+  // category is loaded again to show what the library holds instead.
   if (runAtomically(sql, "添加音效失败: ")) {
     emit shownSoundsEdited();
   } else {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class EditMusicViewController;
 class LiteDatabase;
@@ -37,6 +38,12 @@ class LibraryCommands : public QObject {
   // The sound-menu commands take the tag of the sound button they act on (101-140).
   void addMusic(int tag);
   void addMusicBatch();  // always fills the category shown
+  // Adds sound files chosen some other way (dropped on the board): with the tag of a
+  // sound button, the first goes onto that button as addMusic puts it and the rest into
+  // the empty buttons after it, in order; with tag 0 they fill the empty buttons of the
+  // category shown as addMusicBatch does. Files that are not playable sounds are
+  // neither copied nor stored, and are named in soundFilesRefused.
+  void addSoundFiles(int tag, const std::vector<std::string>& paths);
   // Opens the editor on the button, window-modal, and returns it (nullptr for an empty
   // button); the editor closes and deletes itself.
   EditMusicViewController* editMusic(int tag);
@@ -54,6 +61,9 @@ class LibraryCommands : public QObject {
   void shownSoundsEdited();
   // The library changed (or a change failed half-way): load the category shown again.
   void libraryChanged();
+  // Files the host chose were not added because they are not sounds that play: the
+  // summary ("2 个文件无法添加：a.txt、b.mp3") and one line per file with its reason.
+  void soundFilesRefused(const QString& summary, const QString& details);
 
  private:
   struct ImportedSound {
@@ -61,6 +71,10 @@ class LibraryCommands : public QObject {
     std::string title;
   };
   ImportedSound importSound(const std::string& sourcePath);
+  // Keeps the files that play, tells of the others (once for all of them).
+  std::vector<std::string> playableFiles(const std::vector<std::string>& paths);
+  // addSoundFiles once the library is known to take changes.
+  void storeSoundFiles(int tag, const std::vector<std::string>& paths);
   // Runs the statements of an add or a paste all or nothing; on failure prints the
   // engine's reason.
   bool runAtomically(const std::string& sql, const char* failurePrefix);

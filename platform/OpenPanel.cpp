@@ -1,7 +1,10 @@
 #include "platform/OpenPanel.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
+
+#include "platform/UserDefaults.h"
 
 namespace {
 
@@ -10,8 +13,10 @@ OpenPanel::Responder& responder() {
   return installed;
 }
 
+constexpr const char* kLastOpenFolderKey = "lastOpenFolder";
+
 // "*.mp3 *.MP3 ...": the dialog's filter is case-sensitive on Linux.
-QString nameFilter(const std::vector<std::string>& types) {
+QString filterFor(const std::vector<std::string>& types) {
   QStringList patterns;
   for (const std::string& type : types) {
     const QString ext = QString::fromStdString(type);
@@ -19,8 +24,8 @@ QString nameFilter(const std::vector<std::string>& types) {
   }
   patterns.removeDuplicates();
   if (patterns.isEmpty()) return QString();
-  return QString::fromStdString(types.size() == 1 ? types.front() : std::string("sound")) + " (" +
-         patterns.join(' ') + ")";
+  return QString::fromStdString(types.size() == 1 ? types.front() : std::string("音频文件")) +
+         " (" + patterns.join(' ') + ")";
 }
 
 }  // namespace
@@ -43,12 +48,25 @@ OpenPanel OpenPanel::soundPanel(std::string title, bool multiple) {
 
 void OpenPanel::setResponderForTesting(Responder installed) { responder() = std::move(installed); }
 
+std::string OpenPanel::nameFilter() const { return filterFor(_allowedFileTypes).toStdString(); }
+
 int OpenPanel::runModal(QWidget* parent) {
   _URLs.clear();
-  if (responder()) return responder()(*this);
+  auto& defaults = UserDefaults::standardUserDefaults();
+  const std::string last = defaults.stringForKey(kLastOpenFolderKey).value_or("");
+  _directory = !last.empty() && QFileInfo(QString::fromStdString(last)).isDir() ? last : "";
+  const int response = responder() ? responder()(*this) : runDialog(parent);
+  if (response == ModalResponseOK && !_URLs.empty()) {
+    const QString folder = QFileInfo(QString::fromStdString(_URLs.front())).absolutePath();
+    defaults.setObjectForKey(folder, kLastOpenFolderKey);
+  }
+  return response;
+}
 
+int OpenPanel::runDialog(QWidget* parent) {
   QFileDialog dialog(parent, QString::fromStdString(_title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (!_directory.empty()) dialog.setDirectory(QString::fromStdString(_directory));
   if (_canChooseFiles) {
     dialog.setFileMode(_allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                 : QFileDialog::ExistingFile);
@@ -58,7 +76,7 @@ int OpenPanel::runModal(QWidget* parent) {
   QFileDialog::Options options;
   if (!_canCreateDirectories) options |= QFileDialog::ReadOnly;
   dialog.setOptions(options);
-  const QString filter = nameFilter(_allowedFileTypes);
+  const QString filter = filterFor(_allowedFileTypes);
   if (!filter.isEmpty()) dialog.setNameFilter(filter);
   dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
   if (dialog.exec() != QDialog::Accepted) return ModalResponseCancel;

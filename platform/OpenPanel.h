@@ -41,8 +41,16 @@ class OpenPanel {
   bool canCreateDirectories() const { return _canCreateDirectories; }
   bool canChooseFiles() const { return _canChooseFiles; }
 
+  // The dialog's filter: "音频文件 (*.mp3 *.MP3 ...)" over every allowed type (the one
+  // type's name when there is only one), "" for none.
+  std::string nameFilter() const;
+  // The folder the panel opens in: the one a file was last chosen from
+  // ("lastOpenFolder" in the settings) while it exists, else "" (the dialog's own).
+  const std::string& directory() const { return _directory; }
+
   // Shows the panel over `parent` (application-modal when none) and returns when it
-  // closes: ModalResponseOK when the host chose at least one file.
+  // closes: ModalResponseOK when the host chose at least one file, whose folder is
+  // then remembered as the one to open in next time.
   int runModal(QWidget* parent = nullptr);
 
   // The chosen files' absolute paths, in the order the panel gave them.
@@ -58,6 +66,8 @@ class OpenPanel {
   void setURLsForTesting(std::vector<std::string> paths) { _URLs = std::move(paths); }
 
  private:
+  int runDialog(QWidget* parent);
+
   std::string _title;
   std::vector<std::string> _allowedFileTypes;
   bool _allowsMultipleSelection = false;
@@ -65,6 +75,7 @@ class OpenPanel {
   bool _canCreateDirectories = true;
   bool _canChooseFiles = true;
   std::vector<std::string> _URLs;
+  std::string _directory;
 };
 
 // The last component of a path ("/a/b.mp3" gives "b.mp3").

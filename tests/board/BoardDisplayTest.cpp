@@ -247,6 +247,8 @@ class BoardDisplayTest : public QObject {
       QVERIFY(holder->open());
       QVERIFY(holder->executeStatements("pragma locking_mode = exclusive; begin exclusive;"));
     }
+    // With a sound device, the banner speaks of the library alone.
+    QVERIFY(AudioDevice::open());
     board = std::make_unique<ViewController>();
     const QString told = board->libraryProblem();
     QVERIFY2(told.contains(QString::fromStdString(dbHelper().dbURL())), qPrintable(told));
@@ -264,8 +266,33 @@ class BoardDisplayTest : public QObject {
     }
   }
 
+  // A missing sound device is a line of the banner for as long as it is missing.
+  void missingDeviceIsToldInTheBannerUntilOneOpens() {
+    world->writeLibrary({{"S1", categoryId(1), 1, "音调", "tone.mp3", ""}});
+    QVERIFY(QFile::copy(fixture("sine440-short.mp3"),
+                        QString::fromStdString(soundPath()) + "tone.mp3"));
+    qputenv("SDL_AUDIODRIVER", "no-such-driver");
+    QVERIFY(!AudioDevice::open());
+    board = std::make_unique<ViewController>();
+    auto* banner = board->findChild<QLabel*>("lblLibraryProblem");
+    const QStringList lines = board->bannerLines();
+    QCOMPARE(lines.size(), 1);
+    const QString prefix = "没有音频输出设备，声音无法播放：";
+    QVERIFY2(lines[0].startsWith(prefix) && lines[0].size() > prefix.size(), qPrintable(lines[0]));
+    QVERIFY(banner->isVisibleTo(board.get()));
+    QCOMPARE(banner->text(), lines[0]);
+    QVERIFY(board->windowTitle().endsWith("（没有音频输出设备）"));
+
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    button(1)->click();  // looks for a device again
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(board->bannerLines(), QStringList());
+    QVERIFY(!banner->isVisibleTo(board.get()));
+  }
+
   void readableLibraryShowsNoProblem() {
     world->writeLibrary({});
+    QVERIFY(AudioDevice::open());
     board = std::make_unique<ViewController>();
     QCOMPARE(board->libraryProblem(), QString());
     QVERIFY(!board->findChild<QLabel*>("lblLibraryProblem")->isVisibleTo(board.get()));
@@ -296,6 +323,38 @@ class BoardDisplayTest : public QObject {
     board->loadBtnMusic();
     QVERIFY(!button(2)->isMissingFileMarked());
     QCOMPARE(button(2)->toolTipText(), QString("丢了"));
+  }
+
+  // Without a load: a file that goes, or comes back (restored, or its folder
+  // remounted), shows on its button within a second.
+  void fileThatGoesAndComesBackIsSeenWithoutALoad_data() {
+    QTest::addColumn<bool>("wholeFolder");
+    QTest::newRow("the file") << false;
+    QTest::newRow("the sound folder") << true;
+  }
+  void fileThatGoesAndComesBackIsSeenWithoutALoad() {
+    QFETCH(bool, wholeFolder);
+    world->writeLibrary({{"A1", categoryId(1), 1, "在", "here.mp3", ""}});
+    const QString folder = QString::fromStdString(soundPath());
+    QVERIFY(QFile::copy(fixture("sine440-short.mp3"), folder + "here.mp3"));
+    board = std::make_unique<ViewController>();
+    QVERIFY(!button(1)->isMissingFileMarked());
+    const QString aside = world->path("aside");
+    if (wholeFolder) {
+      QVERIFY(QDir().rename(folder, aside));
+    } else {
+      QVERIFY(QFile::rename(folder + "here.mp3", aside));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(button(1)->isMissingFileMarked(), 1000);
+    if (wholeFolder) {
+      QVERIFY(QDir().rename(aside, folder));
+    } else {
+      QVERIFY(QFile::rename(aside, folder + "here.mp3"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!button(1)->isMissingFileMarked(), 1000);
+    // And again, now that the folder may have been watched afresh.
+    QVERIFY(QFile::remove(folder + "here.mp3"));
+    QTRY_VERIFY_WITH_TIMEOUT(button(1)->isMissingFileMarked(), 1000);
   }
 
   // On a first start the shipped sounds are copied after the category is shown; none of

@@ -19,7 +19,7 @@ namespace {
 
 // evdev codes + 8
 constexpr quint32 kScanA = 38, kScanQ = 24, kScan0 = 19, kScanKeypad1 = 87, kScanSpace = 65,
-                  kScanLeft = 113, kScanF1 = 67;
+                  kScanLeft = 113, kScanF1 = 67, kScanEscape = 9;
 
 void pressKey(QWindow* window, int key, quint32 scanCode,
               Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false) {
@@ -33,6 +33,7 @@ void pressKey(QWindow* window, int key, quint32 scanCode,
 class OtherWindow : public QWidget {
  public:
   int keyPresses = 0;
+
  protected:
   void keyPressEvent(QKeyEvent* event) override {
     ++keyPresses;
@@ -43,6 +44,7 @@ class OtherWindow : public QWidget {
 class CountingButton : public QWidget {
  public:
   int keyPresses = 0;
+
  protected:
   void keyPressEvent(QKeyEvent* event) override {
     ++keyPresses;
@@ -72,7 +74,8 @@ class HotkeyTest : public QObject {
                          {"K17", categoryId(1), 17, "十七", sound, ""},
                          {"K27", categoryId(1), 27, "二七", sound, "Num 2"},
                          {"K37", categoryId(1), 37, "三七", sound, std::nullopt}});
-    const QString shippedSound = QString::fromStdString(Bundle::mainBundle().resourcePath()) + "/sound";
+    const QString shippedSound =
+        QString::fromStdString(Bundle::mainBundle().resourcePath()) + "/sound";
     const QStringList shipped = QDir(shippedSound).entryList({"*.mp3"}, QDir::Files, QDir::Name);
     QVERIFY(!shipped.isEmpty());
     QVERIFY(QFile::copy(shippedSound + "/" + shipped.first(),
@@ -99,9 +102,12 @@ class HotkeyTest : public QObject {
     QTest::addColumn<QString>("playing");
     QTest::newRow("A plays 1") << int(Qt::Key_A) << uint(kScanA) << 0 << "K1";
     QTest::newRow("main-row 0 plays 27") << int(Qt::Key_0) << uint(kScan0) << 0 << "K27";
-    QTest::newRow("keypad 1 plays 37") << int(Qt::Key_1) << uint(kScanKeypad1) << int(Qt::KeypadModifier) << "K37";
-    QTest::newRow("Ctrl+A still plays 1") << int(Qt::Key_A) << uint(kScanA) << int(Qt::ControlModifier) << "K1";
-    QTest::newRow("Shift+Q plays 17") << int(Qt::Key_Q) << uint(kScanQ) << int(Qt::ShiftModifier) << "K17";
+    QTest::newRow("keypad 1 plays 37")
+        << int(Qt::Key_1) << uint(kScanKeypad1) << int(Qt::KeypadModifier) << "K37";
+    QTest::newRow("Ctrl+A still plays 1")
+        << int(Qt::Key_A) << uint(kScanA) << int(Qt::ControlModifier) << "K1";
+    QTest::newRow("Shift+Q plays 17")
+        << int(Qt::Key_Q) << uint(kScanQ) << int(Qt::ShiftModifier) << "K17";
     QTest::newRow("empty button 2 stays silent") << int(Qt::Key_B) << 56u << 0 << "";
   }
   void builtInKeysPlayTheirButtons() {
@@ -131,6 +137,32 @@ class HotkeyTest : public QObject {
     // Keypad 2 is named "Num 2", the custom key of button 27.
     pressKey(board->windowHandle(), Qt::Key_2, 88, Qt::KeypadModifier);
     QCOMPARE(board->currentButtonId(), std::string("K27"));
+  }
+
+  // Escape stops whatever plays, in every hotkey mode, and the mode's radios say so.
+  void escapeStops_data() {
+    QTest::addColumn<int>("hotkeyTag");
+    QTest::newRow("no hotkeys") << 0;
+    QTest::newRow("built-in") << 1;
+    QTest::newRow("custom") << 2;
+  }
+  void escapeStops() {
+    QFETCH(int, hotkeyTag);
+    startBoard(hotkeyTag);
+    board->viewWithTag<QPushButton>(105)->click();
+    QCOMPARE(board->currentButtonId(), std::string("K5"));
+    QVERIFY(board->model().isPlaying());
+    pressKey(board->windowHandle(), Qt::Key_Escape, kScanEscape);
+    QCOMPARE(board->currentButtonId(), std::string());
+    QVERIFY(!board->model().isPlaying());
+    // Pressed again with nothing playing, it plays nothing either.
+    pressKey(board->windowHandle(), Qt::Key_Escape, kScanEscape);
+    QVERIFY(!board->model().isPlaying());
+    for (QRadioButton* radio : board->findChildren<QRadioButton*>()) {
+      if (radio->property("tag").isValid() && radio->objectName().startsWith("radio")) {
+        QVERIFY2(radio->toolTip().contains("Esc"), qPrintable(radio->objectName()));
+      }
+    }
   }
 
   // Keys that play nothing are still taken by the board: no control of its window

@@ -596,6 +596,8 @@ class SoundOutputTest : public QObject {
     QVERIFY(refusal != world->printed.end());
     QVERIFY2(board->windowTitle().contains(QString::fromStdString("（" + *refusal + "）")),
              qPrintable(board->windowTitle()));
+    // The banner above the grid says it too, whole.
+    QCOMPARE(board->bannerLines(), QStringList{QString::fromStdString(*refusal)});
     // Asked for again, it says so again and stays off.
     virtualMicBox()->click();
     QVERIFY(!virtualMicBox()->isChecked());

@@ -12,6 +12,7 @@
 
 #include "EditorFixture.h"
 #include "litedb/LiteLog.h"
+#include "platform/Alert.h"
 #include "platform/OpenPanel.h"
 
 namespace {
@@ -326,6 +327,8 @@ class EditMusicViewControllerTest : public QObject {
     writeCategoryOne();
     chosen.replace("~/", world->scratch.path() + "/").replace("@/", qs(soundPath()));
     if (stored == "=") stored = chosen;
+    QVERIFY(QDir().mkpath(QFileInfo(chosen).absolutePath()));
+    QVERIFY(QFile::copy(CUEBOARD_AUDIO_FIXTURE_DIR "/sine440-short.mp3", chosen));
     startBoard();
     openOn(7);
     choose(chosen);
@@ -353,6 +356,83 @@ class EditMusicViewControllerTest : public QObject {
     QCOMPARE(shownFields(*editor),
              (QStringList{"K7", "7", inSoundFolder("seven.mp3"), "正在改", "Q"}));
     QCOMPARE(storedRow("K7").musicSrc, QString("seven.mp3"));
+  }
+
+  // A file that does not play is not taken: the fields keep what they hold and the
+  // message line names the file and the reason.
+  void chosenFileThatIsNoSoundIsRefused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << "empty.mp3" << QByteArray() << "文件是空的";
+    QTest::newRow("text") << "notes.mp3" << QByteArray("not a sound\n") << "不是可以播放的音效文件";
+  }
+  void chosenFileThatIsNoSoundIsRefused() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    writeCategoryOne();
+    const QString chosen = world->path(name);
+    QFile file(chosen);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    startBoard();
+    openOn(7);
+    choose(chosen);
+    QCOMPARE(shownFields(*editor), fieldsOf(7));
+    QVERIFY2(editor->lblMsg->text().startsWith("无法添加 " + name + "：" + reason),
+             qPrintable(editor->lblMsg->text()));
+    editor->btnSave->click();
+    QCOMPARE(storedRow("K7").musicSrc, QString("seven.mp3"));
+  }
+
+  // A key another button of the category has is saved only when the host says so.
+  void hotkeyOfAnotherButtonAsksFirst_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("hotkey");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("question");  // "" for none asked
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("taken, yes") << 12 << "A" << true << "热键 A 已被“三”使用，仍然保存？"
+                                << "A";
+    QTest::newRow("taken, no") << 12 << "A" << false << "热键 A 已被“三”使用，仍然保存？"
+                               << "";
+    QTest::newRow("its own key") << 7 << "Q" << false << ""
+                                 << "Q";
+    QTest::newRow("another category's key") << 12 << "B" << false << ""
+                                            << "B";
+    QTest::newRow("no key") << 3 << "" << false << ""
+                            << "";
+  }
+  void hotkeyOfAnotherButtonAsksFirst() {
+    QFETCH(int, button);
+    QFETCH(QString, hotkey);
+    QFETCH(bool, yes);
+    QFETCH(QString, question);
+    QFETCH(QString, stored);
+    writeCategoryOne();
+    world->changeLibrary("update tb_Button set Hotkey = 'B' where ButtonId = 'C9'");
+    std::vector<std::string> asked;
+    Alert::setResponderForTesting([&](const Alert& alert) {
+      asked.push_back(alert.informativeText());
+      return yes ? Alert::FirstButtonReturn : Alert::SecondButtonReturn;
+    });
+    startBoard();
+    openOn(button);
+    const std::string id = "K" + std::to_string(button);
+    const QString before = storedRow(id).hotkey;
+    editor->tfHotkey->setText(hotkey);
+    editor->btnSave->click();
+    Alert::setResponderForTesting(nullptr);
+    QCOMPARE(asked, question.isEmpty() ? std::vector<std::string>()
+                                       : std::vector<std::string>{question.toStdString()});
+    if (!question.isEmpty() && !yes) {
+      QCOMPARE(storedRow(id).hotkey, before);  // nothing stored
+      QVERIFY(editor->isVisible());
+    } else {
+      QCOMPARE(storedRow(id).hotkey, stored);
+    }
   }
 
   void valuesWithQuotesAreStoredAsTyped() {

@@ -1,11 +1,9 @@
-#include "editor/KeyNames.h"
-
-#include "platform/KeyCodes.h"
-
 #include <QKeyEvent>
 #include <QTest>
-
 #include <map>
+
+#include "editor/KeyNames.h"
+#include "platform/KeyCodes.h"
 
 class KeyNamesTest : public QObject {
   Q_OBJECT
@@ -13,13 +11,14 @@ class KeyNamesTest : public QObject {
  private:
   // The 46 named keys by US ANSI virtual key code; every other code has no name.
   const std::map<int, std::string> named = {
-      {0, "A"},  {1, "S"},  {2, "D"},  {3, "F"},  {4, "H"},  {5, "G"},  {6, "Z"},  {7, "X"},
-      {8, "C"},  {9, "V"},  {11, "B"}, {12, "Q"}, {13, "W"}, {14, "E"}, {15, "R"}, {16, "Y"},
-      {17, "T"}, {18, "1"}, {19, "2"}, {20, "3"}, {21, "4"}, {22, "6"}, {23, "5"}, {25, "9"},
-      {26, "7"}, {28, "8"}, {29, "0"}, {31, "O"}, {32, "U"}, {34, "I"}, {35, "P"}, {37, "L"},
-      {38, "J"}, {40, "K"}, {45, "N"}, {46, "M"},
-      {82, "Num 0"}, {83, "Num 1"}, {84, "Num 2"}, {85, "Num 3"}, {86, "Num 4"},
-      {87, "Num 5"}, {88, "Num 6"}, {89, "Num 7"}, {91, "Num 8"}, {92, "Num 9"},
+      {0, "A"},      {1, "S"},      {2, "D"},      {3, "F"},      {4, "H"},      {5, "G"},
+      {6, "Z"},      {7, "X"},      {8, "C"},      {9, "V"},      {11, "B"},     {12, "Q"},
+      {13, "W"},     {14, "E"},     {15, "R"},     {16, "Y"},     {17, "T"},     {18, "1"},
+      {19, "2"},     {20, "3"},     {21, "4"},     {22, "6"},     {23, "5"},     {25, "9"},
+      {26, "7"},     {28, "8"},     {29, "0"},     {31, "O"},     {32, "U"},     {34, "I"},
+      {35, "P"},     {37, "L"},     {38, "J"},     {40, "K"},     {45, "N"},     {46, "M"},
+      {82, "Num 0"}, {83, "Num 1"}, {84, "Num 2"}, {85, "Num 3"}, {86, "Num 4"}, {87, "Num 5"},
+      {88, "Num 6"}, {89, "Num 7"}, {91, "Num 8"}, {92, "Num 9"},
   };
 
  private slots:
@@ -29,7 +28,9 @@ class KeyNamesTest : public QObject {
       const auto it = named.find(code);
       const std::string expected = it == named.end() ? std::string() : it->second;
       const std::string actual = keyNameForVirtualKeyCode(static_cast<std::uint16_t>(code));
-      QVERIFY2(actual == expected, qPrintable(QString("code %1 gave \"%2\"").arg(code).arg(QString::fromStdString(actual))));
+      QVERIFY2(
+          actual == expected,
+          qPrintable(QString("code %1 gave \"%2\"").arg(code).arg(QString::fromStdString(actual))));
     }
   }
 
@@ -104,7 +105,8 @@ class KeyNamesTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::newRow("A") << int(Qt::Key_A) << int(Qt::NoModifier) << "A";
     QTest::newRow("Shift-A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << "A";
-    QTest::newRow("Ctrl-Shift-Q") << int(Qt::Key_Q) << int(Qt::ControlModifier | Qt::ShiftModifier) << "Q";
+    QTest::newRow("Ctrl-Shift-Q") << int(Qt::Key_Q) << int(Qt::ControlModifier | Qt::ShiftModifier)
+                                  << "Q";
     QTest::newRow("main-row 1") << int(Qt::Key_1) << int(Qt::NoModifier) << "1";
     QTest::newRow("keypad 1") << int(Qt::Key_1) << int(Qt::KeypadModifier) << "Num 1";
     QTest::newRow("main-row 7") << int(Qt::Key_7) << int(Qt::NoModifier) << "7";

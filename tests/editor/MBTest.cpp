@@ -68,6 +68,31 @@ class MBTest : public QObject {
     QCOMPARE(buttons, QStringList({"确定", "取消"}));
   }
 
+  // Each line of a question stays whole: its label is as wide as the line.
+  void questionStaysOnOneLine_data() {
+    QTest::addColumn<QString>("question");
+    QTest::newRow("category deletion") << "删除本分类全部音效 ？";
+    QTest::newRow("hotkeys") << "删除本分类自定义快捷键 ？";
+    QTest::newRow("duplicate hotkey") << "热键 A 已被“一个相当长的音效标题”使用，仍然保存？";
+  }
+  void questionStaysOnOneLine() {
+    QFETCH(QString, question);
+    int lines = 0;
+    QTimer::singleShot(50, [&lines] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box);
+      auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+      QVERIFY(label);
+      const QFontMetrics metrics = label->fontMetrics();
+      const QMargins margins = label->contentsMargins();
+      lines = (label->heightForWidth(label->width()) - margins.top() - margins.bottom()) /
+              metrics.lineSpacing();
+      box->close();
+    });
+    MB::showConfirm(question.toStdString());
+    QCOMPARE(lines, 1);
+  }
+
   // A title the host typed is shown as typed, not read as markup.
   void questionIsPlainText() {
     QString heading, question;

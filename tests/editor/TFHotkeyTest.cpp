@@ -17,7 +17,7 @@ namespace {
 // evdev codes + 8
 constexpr quint32 kScanA = 38, kScanQ = 24, kScan5 = 14, kScanKeypad5 = 84, kScanSpace = 65,
                   kScanLeft = 113, kScanF1 = 67, kScanShift = 50, kScanTab = 23,
-                  kScanSuperLeft = 133, kScanSuperRight = 134;
+                  kScanSuperLeft = 133, kScanSuperRight = 134, kScanEscape = 9;
 
 void sendKey(QWidget* window, QEvent::Type type, int key, quint32 scanCode,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = QString()) {
@@ -119,12 +119,17 @@ class TFHotkeyTest : public QObject {
                               << "Num 5";
     QTest::newRow("main-row 5") << int(Qt::Key_5) << uint(kScan5) << none << "5"
                                 << "5";
+    // Keys that can never be a hotkey leave the field as it was ("Q").
     QTest::newRow("space") << int(Qt::Key_Space) << uint(kScanSpace) << none << " "
-                           << "";
+                           << "Q";
     QTest::newRow("left arrow") << int(Qt::Key_Left) << uint(kScanLeft) << none << ""
-                                << "";
+                                << "Q";
     QTest::newRow("F1") << int(Qt::Key_F1) << uint(kScanF1) << none << ""
-                        << "";
+                        << "Q";
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << uint(kScanEscape) << none << ""
+                            << "Q";
+    QTest::newRow("Shift alone") << int(Qt::Key_Shift) << uint(kScanShift) << none << ""
+                                 << "Q";
   }
   void releasedKeyIsCaptured() {
     QFETCH(int, key);
@@ -140,6 +145,15 @@ class TFHotkeyTest : public QObject {
     // The same again: whatever the press typed, the field holds the name alone.
     pressAndRelease(editor, key, scanCode, Qt::KeyboardModifiers(modifiers), text);
     QCOMPARE(editor->tfHotkey->text(), name);
+    // A refused key is named on the message line; the editor stays open (Escape too).
+    const bool refused = name == "Q";  // button 7's key, kept
+    QCOMPARE(editor->lblMsg->text().contains("不能作热键"), refused);
+    QVERIFY(editor && editor->isVisible());
+    if (refused) {
+      QVERIFY2(editor->lblMsg->text().startsWith(
+                   "“" + QKeySequence(key).toString(QKeySequence::NativeText) + "”不能作热键"),
+               qPrintable(editor->lblMsg->text()));
+    }
   }
 
   void lettingGoOfAModifierLastKeepsTheKey_data() {
@@ -166,6 +180,7 @@ class TFHotkeyTest : public QObject {
     sendKey(editor, QEvent::KeyRelease, Qt::Key_A, kScanA, held, text);
     sendKey(editor, QEvent::KeyRelease, modifierKey, scanCode, held);
     QCOMPARE(editor->tfHotkey->text(), QString("A"));
+    QVERIFY(!editor->lblMsg->text().contains("不能作热键"));
   }
 
   void releaseWhileTheTitleIsEditedChangesNothing() {

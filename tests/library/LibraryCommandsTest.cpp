@@ -21,7 +21,9 @@
 #include <memory>
 
 #include "../board/BoardFixture.h"
+#include "../platform/BadSoundFiles.h"
 #include "../platform/PcmCapture.h"
+#include "board/SoundButton.h"
 #include "board/ViewController.h"
 #include "editor/EditMusicViewController.h"
 #include "editor/TFHotkey.h"
@@ -72,6 +74,7 @@ class LibraryCommandsTest : public QObject {
   std::unique_ptr<BoardFixture> world;
   std::unique_ptr<ViewController> board;
   std::vector<std::string> questions;  // what the confirmation box asked
+  std::vector<std::string> told;       // what other boxes said: heading, "|", the text
   int panelRuns = 0;
   OpenPanel seenPanel;
 
@@ -190,8 +193,13 @@ class LibraryCommandsTest : public QObject {
   void init() {
     world = std::make_unique<BoardFixture>();
     questions.clear();
+    told.clear();
     panelRuns = 0;
     seenPanel = OpenPanel();
+    Alert::setResponderForTesting([this](const Alert& alert) {
+      told.push_back(alert.messageText() + "|" + alert.informativeText());
+      return Alert::FirstButtonReturn;
+    });
   }
   void cleanup() {
     board.reset();
@@ -287,6 +295,61 @@ class LibraryCommandsTest : public QObject {
       contextMenuOf(target)->close();
       QTRY_VERIFY(!QApplication::activePopupWidget());
     }
+  }
+
+  // A menu offers only what can be done on its button now.
+  void menuItemsFollowTheButton_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<bool>("cutFirst");    // button 2's sound cut before
+    QTest::addColumn<QString>("enabled");  // one letter per item: add, batch, two edits,
+                                           // delete, cut, paste
+    QTest::newRow("filled, nothing cut") << 1 << false << "yyyyyyn";
+    QTest::newRow("filled, a sound cut") << 1 << true << "yyyyyyy";
+    QTest::newRow("empty, nothing cut") << 5 << false << "yynnnnn";
+    QTest::newRow("empty, a sound cut") << 5 << true << "yynnnny";
+    QTest::newRow("row without a file") << 3 << false << "yynnyyn";
+  }
+  void menuItemsFollowTheButton() {
+    QFETCH(int, n);
+    QFETCH(bool, cutFirst);
+    QFETCH(QString, enabled);
+    startBoard();
+    world->changeLibrary(
+        "insert into tb_Button (ButtonId, ClassId, ButtonNo, Title, MusicSrc) "
+        "values ('A3', '" +
+        categoryId(1) + "', 3, '无文件', '')");
+    board->loadBtnMusic();
+    if (cutFirst) choose(102, "剪切音效");
+    board->show();
+    QVERIFY(QTest::qWaitForWindowExposed(board.get()));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            button(n)->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(button(n), &click);
+    QMenu* menu = contextMenuOf(button(n));
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(menu));
+    QString seen;
+    for (QAction* action : menu->actions()) {
+      if (!action->isSeparator()) seen += action->isEnabled() ? 'y' : 'n';
+    }
+    menu->close();
+    QCOMPARE(seen, enabled);
+  }
+
+  // The sound that was cut is framed dashed until it is pasted or another is cut.
+  void cutSoundIsMarkedUntilPasted() {
+    startBoard();
+    auto sound = [this](int n) { return board->viewWithTag<SoundButton>(100 + n); };
+    choose(101, "剪切音效");
+    QVERIFY(sound(1)->isCutMarked());
+    choose(102, "剪切音效");
+    QVERIFY(!sound(1)->isCutMarked());
+    QVERIFY(sound(2)->isCutMarked());
+    category(2)->click();  // another category: the cut sound is not on it
+    for (int n = 1; n <= 40; ++n) QVERIFY(!sound(n)->isCutMarked());
+    category(1)->click();
+    QVERIFY(sound(2)->isCutMarked());
+    choose(107, "粘贴音效");
+    for (int n = 1; n <= 40; ++n) QVERIFY(!sound(n)->isCutMarked());
   }
 
   // The desktop turns the menu key into a keyboard context-menu request on the window,
@@ -618,6 +681,82 @@ class LibraryCommandsTest : public QObject {
     choose(109, "添加音效（单个）");
     const double hz = pitchHeardFrom(9);
     QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // ---- Files that are not sounds
+
+  // The bad files of a host's downloads folder, made in the scratch folder.
+  std::vector<std::pair<QString, QString>> badFiles() {
+    const QString wav = world->path("good.wav");
+    QFile::copy(fixture("wav-content.mp3"), wav);
+    return bad_sound_files::write(world->path("bad"), fixture("sine440.mp3"), wav);
+  }
+
+  void fileThatIsNoSoundIsRefused_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("which");  // index into badFiles()
+    for (int which = 0; which < 6; ++which) {
+      for (const char* command : {"添加音效（单个）", "添加音效（批量，只填充空白按钮）"}) {
+        QTest::addRow("%s %d", command, which) << QString(command) << which;
+      }
+    }
+  }
+  void fileThatIsNoSoundIsRefused() {
+    QFETCH(QString, command);
+    QFETCH(int, which);
+    startBoard();
+    const auto bad = badFiles();
+    QCOMPARE(bad.size(), std::size_t(6));
+    const auto& [name, path] = bad[std::size_t(which)];
+    const QStringList files = soundFolder();
+    pick({path});
+    choose(104, command.toUtf8().constData());
+    // Neither copied nor stored, and the button keeps its sound.
+    QCOMPARE(soundFolder(), files);
+    QCOMPARE(storedIn(1).size(), std::size_t(3));
+    QCOMPARE(button(4)->text(), QString("鼓点"));
+    QCOMPARE(button(3)->text(), QString());
+    QTRY_COMPARE(told.size(), std::size_t(1));
+    const QString said = QString::fromStdString(told[0]);
+    QVERIFY2(said.startsWith("1 个文件无法添加：" + name + "|" + name + "："), qPrintable(said));
+  }
+
+  // A batch with good and bad files: the good ones fill the free buttons in order, and
+  // the bad ones are named together, once.
+  void batchNamesTheRefusedFilesOnce() {
+    startBoard();
+    const auto bad = badFiles();
+    pick({outsideFile("one.mp3"), bad[0].second, bad[1].second, outsideFile("two.mp3"),
+          bad[2].second});
+    choose(101, "添加音效（批量，只填充空白按钮）");
+    QCOMPARE(button(3)->text(), QString("one"));
+    QCOMPARE(button(5)->text(), QString("two"));
+    QCOMPARE(button(6)->text(), QString());
+    QCOMPARE(storedIn(1).size(), std::size_t(5));
+    QTRY_VERIFY(!told.empty());
+    QTest::qWait(20);
+    QCOMPARE(told.size(), std::size_t(1));
+    const QStringList said = QString::fromStdString(told[0]).split('|');
+    QCOMPARE(said[0],
+             "3 个文件无法添加：" + bad[0].first + "、" + bad[1].first + "、" + bad[2].first);
+    QCOMPARE(said[1].split('\n').size(), 3);
+    QVERIFY(!soundFolder().contains(bad[0].first));
+  }
+
+  // A sound in the library whose file went bad shows why on its button once it failed.
+  void storedSoundThatWillNotPlayIsMarked() {
+    startBoard();
+    QFile drum(sounds() + "drum.mp3");
+    QVERIFY(drum.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    drum.write("These are the notes for tonight, not a sound.\n");
+    drum.close();
+    auto* sound = board->viewWithTag<SoundButton>(104);
+    QVERIFY(!sound->isMissingFileMarked());
+    sound->click();
+    QVERIFY(sound->isMissingFileMarked());
+    QVERIFY2(sound->toolTipText().contains("不是可以播放的音效文件"),
+             qPrintable(sound->toolTipText()));
+    QVERIFY(!board->viewWithTag<SoundButton>(101)->isMissingFileMarked());
   }
 
   // ---- Editing

@@ -1,13 +1,30 @@
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <memory>
 
 #include "platform/OpenPanel.h"
+#include "platform/UserDefaults.h"
 
 class OpenPanelTest : public QObject {
   Q_OBJECT
 
+ private:
+  // The panel remembers its folder in the settings: each test has its own.
+  std::unique_ptr<QTemporaryDir> scratch;
+
  private slots:
-  void cleanup() { OpenPanel::setResponderForTesting(nullptr); }
+  void init() {
+    scratch = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", (scratch->path() + "/config").toUtf8());
+    UserDefaults::resetStandardUserDefaultsForTesting();
+  }
+  void cleanup() {
+    OpenPanel::setResponderForTesting(nullptr);
+    UserDefaults::resetStandardUserDefaultsForTesting();
+    scratch.reset();
+  }
 
   void pathParts_data() {
     QTest::addColumn<QString>("path");
@@ -76,6 +93,44 @@ class OpenPanelTest : public QObject {
     }
     QVERIFY(panel.allowsMultipleSelection());
     QVERIFY(!panel.canChooseDirectories());
+  }
+
+  void filterNamesAudioFilesInEitherCase() {
+    const OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
+    QCOMPARE(QString::fromStdString(panel.nameFilter()),
+             QString("音频文件 (*.mp3 *.MP3 *.wav *.WAV *.flac *.FLAC *.ogg *.OGG *.opus *.OPUS "
+                     "*.aiff *.AIFF *.aif *.AIF)"));
+    OpenPanel mp3Only;
+    mp3Only.setAllowedFileTypes({"mp3"});
+    QCOMPARE(mp3Only.nameFilter(), std::string("mp3 (*.mp3 *.MP3)"));
+  }
+
+  // The panel opens where a file was last chosen; a cancel or a folder that has gone
+  // since changes nothing of that.
+  void opensInTheFolderLastUsed() {
+    const QString first = scratch->path() + "/first";
+    const QString second = scratch->path() + "/second";
+    QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+    std::vector<std::string> seen;
+    auto answer = [&](const QString& chosen, int response) {
+      OpenPanel::setResponderForTesting([&seen, chosen, response](OpenPanel& panel) {
+        seen.push_back(panel.directory());
+        if (!chosen.isEmpty()) panel.setURLsForTesting({chosen.toStdString()});
+        return response;
+      });
+      OpenPanel panel = OpenPanel::soundPanel("请选择一个音效文件", false);
+      panel.runModal();
+    };
+    answer(first + "/a.mp3", OpenPanel::ModalResponseOK);
+    answer(second + "/b.mp3", OpenPanel::ModalResponseCancel);
+    answer(second + "/b.mp3", OpenPanel::ModalResponseOK);
+    answer(QString(), OpenPanel::ModalResponseOK);
+    QVERIFY(QDir(second).removeRecursively());
+    answer(QString(), OpenPanel::ModalResponseCancel);
+    QCOMPARE(seen, (std::vector<std::string>{"", first.toStdString(), first.toStdString(),
+                                             second.toStdString(), ""}));
+    QCOMPARE(UserDefaults::standardUserDefaults().stringForKey("lastOpenFolder"),
+             std::optional<std::string>(second.toStdString()));
   }
 
   // The responder sees the panel as configured and answers for the host.
