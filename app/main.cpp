@@ -22,6 +22,7 @@
 #include "remote/ControlClient.h"
 #include "remote/ControlServer.h"
 #include "remote/RemoteControl.h"
+#include "remote/RemoteControlDialog.h"
 #include "remote/RequestHandler.h"
 #include "remote/TrayIcon.h"
 
@@ -144,6 +145,11 @@ int main(int argc, char* argv[]) {
     if (!remoteControl.problem().isEmpty()) {
       consolePrint("远程控制不可用：" + remoteControl.problem().toStdString());
     }
+    window.addClassMenuItem(RemoteControlDialog::kMenuTitle, [&remoteControl, &window] {
+      auto* dialog = new RemoteControlDialog(remoteControl, &window);
+      dialog->setAttribute(Qt::WA_DeleteOnClose);
+      dialog->open();
+    });
     TrayIcon tray(board, window);
     tray.showWindow(command.minimized);
     delegate.applicationDidFinishLaunching();

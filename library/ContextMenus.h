@@ -36,6 +36,7 @@ inline constexpr const char* kCutMusic = "剪切音效";
 inline constexpr const char* kPasteMusic = "粘贴音效";
 inline constexpr const char* kClearClassHotkeys = "删除本分类自定义快捷键";
 inline constexpr const char* kDeleteClassMusic = "删除本分类全部音效";
+inline constexpr const char* kCopyRemoteCommand = "复制远程命令";
 }  // namespace menu_titles
 
 const MenuItems& classMenuItems();
