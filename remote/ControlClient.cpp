@@ -7,7 +7,7 @@
 #include <QThread>
 #include <algorithm>
 
-#include "remote/ControlServer.h"
+#include "remote/ControlPaths.h"
 #include "remote/RemoteProtocol.h"
 
 ControlReply sendControlRequest(const QJsonObject& request, int timeoutMs) {
@@ -15,17 +15,17 @@ ControlReply sendControlRequest(const QJsonObject& request, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   QLocalSocket socket;
   for (;;) {
-    socket.connectToServer(ControlServer::socketPath());
+    socket.connectToServer(ControlPaths::socketPath());
     if (socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0))))
       break;
     // The socket may be a dead board's, or the board may not have got to listening yet:
     // only the lock tells which.
-    if (!ControlServer::boardIsRunning()) {
+    if (!ControlPaths::boardIsRunning()) {
       result.status = ControlReply::Status::NotRunning;
       return result;
     }
     if (deadline.hasExpired()) {
-      result.why = "the board does not answer on " + ControlServer::socketPath() + ": " +
+      result.why = "the board does not answer on " + ControlPaths::socketPath() + ": " +
                    socket.errorString();
       return result;
     }
