@@ -1,5 +1,5 @@
 // Cueboard's entry point. With a command (play, stop, ...) it is a small client that
-// sends it to the running board over the control socket, on Qt Core and Network alone;
+// sends it to the running board over the control socket, on Qt Core alone;
 // without one it loads the board's module (the window, the sound, the remote API)
 // and runs the board, which hands over to a board already running.
 
