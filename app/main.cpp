@@ -58,8 +58,8 @@ BoardEntry loadBoard(std::string* why) {
 int main(int argc, char* argv[]) {
   const CommandLine command = CommandLine::parse(argumentsOf(argc, argv));
   if (command.kind != CommandLine::Kind::Board) {
-    // A command for the running board: no window, no sound device of our own.
-    QCoreApplication app(argc, argv);
+    // A command for the running board: no window, no sound device of our own, and no
+    // application object either (it needs none, and making one takes time).
     QCoreApplication::setApplicationName("cueboard");
     QCoreApplication::setApplicationVersion(CUEBOARD_VERSION);
     QTextStream out(stdout);
