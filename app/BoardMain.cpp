@@ -10,7 +10,9 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTextStream>
+#include <QTimer>
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -76,6 +78,38 @@ std::optional<int> handOverToRunningBoard(int argc, char* argv[], bool minimized
   return CommandLine::kDone;
 }
 
+// Runs `then` once, when the event loop is back after `window` was first painted; at
+// once (from the event loop) when the window is hidden, and after a while at the latest.
+class AfterFirstPaint : public QObject {
+ public:
+  AfterFirstPaint(QWidget& window, std::function<void()> then)
+      : window(window), then(std::move(then)) {
+    window.installEventFilter(this);
+    QTimer::singleShot(window.isVisible() ? 3000 : 0, this, [this] { run(); });
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &window && event->type() == QEvent::Paint) {
+      window.removeEventFilter(this);
+      QTimer::singleShot(0, this, [this] { run(); });
+    }
+    return false;
+  }
+
+ private:
+  void run() {
+    if (done) return;
+    done = true;
+    window.removeEventFilter(this);
+    then();
+  }
+
+  QWidget& window;
+  std::function<void()> then;
+  bool done = false;
+};
+
 void bringToFront(QWidget& window) {
   window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
   window.show();
@@ -128,10 +162,6 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
       consolePrint("命令行控制不可用：" + controlProblem.toStdString());
     }
     RemoteControl remoteControl(requests);
-    remoteControl.apply();
-    if (!remoteControl.problem().isEmpty()) {
-      consolePrint("远程控制不可用：" + remoteControl.problem().toStdString());
-    }
     window.addClassMenuItem(RemoteControlDialog::kMenuTitle, [&remoteControl, &window] {
       auto* dialog = new RemoteControlDialog(remoteControl, &window);
       dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -139,6 +169,14 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
     });
     TrayIcon tray(board, window);
     tray.showWindow(minimized);
+    // The HTTP and WebSocket API starts once the window is on the screen: the host
+    // waits for the window, not for a port.
+    AfterFirstPaint startRemoteControl(window, [&remoteControl] {
+      remoteControl.apply();
+      if (!remoteControl.problem().isEmpty()) {
+        consolePrint("远程控制不可用：" + remoteControl.problem().toStdString());
+      }
+    });
     delegate.applicationDidFinishLaunching();
     status = QApplication::exec();
     delegate.applicationWillTerminate();
