@@ -74,7 +74,7 @@ void RemoteControlDialog::refresh() {
   QPalette palette = lblState->palette();
   palette.setColor(QPalette::WindowText, palette.color(QPalette::Active, QPalette::WindowText));
   if (!on) {
-    lblState->setText("已关闭：没有程序能从窗口之外控制音效板。");
+    lblState->setText("已关闭：不监听任何端口（命令行 cueboard 不受影响）。");
   } else if (control.api() != nullptr) {
     lblState->setText(QString("正在监听 %1，请求须带上令牌（HTTP 头 Authorization: Bearer "
                               "<令牌>，WebSocket 连 %2/ws?token=<令牌>）。")
