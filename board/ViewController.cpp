@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -355,6 +356,27 @@ void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
     library.cutMusic(tag);
   } else if (title == kPasteMusic) {
     library.pasteMusic(tag);
+  } else if (title == kCopyRemoteCommand) {
+    QGuiApplication::clipboard()->setText(remoteCommandFor(tag - kMusicTagBase));
+  }
+}
+
+QString ViewController::remoteCommandFor(int n) const {
+  const int category = board->currentCategory();
+  // A category none of the five (hand-edited settings): the command's own default.
+  if (category == 0) return QString("cueboard play %1").arg(n);
+  return QString("cueboard play %1 %2").arg(category).arg(n);
+}
+
+void ViewController::addClassMenuItem(const QString& title, std::function<void()> action) {
+  for (int tag = 1; tag <= kCategoryCount; ++tag) {
+    auto* button = taggedAs<QPushButton>(this, tag);
+    QMenu* menu = button ? contextMenuOf(button) : nullptr;
+    if (!menu) continue;
+    menu->addSeparator();
+    QAction* item = menu->addAction(title);
+    item->setProperty("tag", tag);
+    connect(item, &QAction::triggered, this, [action] { action(); });
   }
   showCutMark();
 }

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,6 +67,11 @@ class ViewController : public QWidget {
   // library commands, acting on the button (or category) whose tag the item carries.
   void classSubMenu_ClickWithSender(QAction* sender);
   void musicSubMenu_ClickWithSender(QAction* sender);
+  // What "复制远程命令" copies for sound button n of the category shown.
+  QString remoteCommandFor(int n) const;
+  // Adds an item at the end of every category button's menu, for the program's own
+  // settings (the library's items stay as they are).
+  void addClassMenuItem(const QString& title, std::function<void()> action);
   LibraryCommands& libraryCommands() { return board->libraryCommands(); }
   // Enables the items of sound button n's menu that can act now; run as it opens.
   void updateMusicMenu(int n);

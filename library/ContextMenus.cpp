@@ -51,12 +51,15 @@ const MenuItems& musicMenuItems() {
       {5, {kDeleteMusic, "NSTouchBarDeleteTemplate"}},
       {6, {kCutMusic, "NSStatusPartiallyAvailable"}},
       {7, {kPasteMusic, "NSStatusAvailable"}},
+      {8, {kCopyRemoteCommand, "edit-copy"}},
   };
   return items;
 }
 
 bool classMenuHasSeparatorBefore(int item) { return item == 2 || item == 3 || item == 4; }
-bool musicMenuHasSeparatorBefore(int item) { return item == 3 || item == 5 || item == 6; }
+bool musicMenuHasSeparatorBefore(int item) {
+  return item == 3 || item == 5 || item == 6 || item == 8;
+}
 
 QIcon standardImageNamed(const std::string& name) {
   if (name == "NSTouchBarAddTemplate") return themed("list-add", QStyle::SP_FileDialogNewFolder);
@@ -75,6 +78,7 @@ QIcon standardImageNamed(const std::string& name) {
   }
   if (name == "NSStatusPartiallyAvailable") return statusLight(QColor(0xF5, 0xC2, 0x11));
   if (name == "NSStatusAvailable") return statusLight(QColor(0x2E, 0xC2, 0x4F));
+  if (name == "edit-copy") return themed("edit-copy", QStyle::SP_FileLinkIcon);
   return QIcon();
 }
 

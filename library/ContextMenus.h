@@ -39,6 +39,7 @@ inline constexpr const char* kDeleteClassMusic = "删除本分类全部音效";
 inline constexpr const char* kRestoreBackup = "恢复备份…";
 inline constexpr const char* kExportLibrary = "导出音效库…";
 inline constexpr const char* kImportLibrary = "导入音效库…";
+inline constexpr const char* kCopyRemoteCommand = "复制远程命令";
 }  // namespace menu_titles
 
 const MenuItems& classMenuItems();

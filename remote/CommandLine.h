@@ -5,7 +5,7 @@
 // ends with an exit code: 0 done, 1 the board is not running, 2 bad arguments, 3 the
 // board could not do it.
 //
-// Thread-safety: parse() is reentrant; run() needs a QCoreApplication.
+// Thread-safety: parse() is reentrant; so is run(), which needs no QCoreApplication.
 
 #include <QJsonObject>
 #include <QString>

@@ -2,7 +2,7 @@
 // ControlClient: the command line's side of the control socket. Sends one request to
 // the running board and waits for its reply.
 //
-// Needs a QCoreApplication (it may run without an event loop).
+// Blocks the calling thread until the reply or the deadline; needs no event loop.
 // Thread-safety: one call at a time per thread; calls share nothing.
 
 #include <QJsonObject>

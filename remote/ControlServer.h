@@ -17,6 +17,8 @@
 #include <QObject>
 #include <QString>
 
+#include "remote/ControlPaths.h"
+
 class QLocalServer;
 class QLocalSocket;
 class RequestHandler;
@@ -25,12 +27,11 @@ class ControlServer : public QObject {
   Q_OBJECT
 
  public:
-  // $XDG_RUNTIME_DIR/cueboard, or /tmp/cueboard-<uid> where XDG_RUNTIME_DIR is unset.
-  static QString folderPath();
-  static QString socketPath();
-  static QString lockPath();
-  // Whether some process holds the board's lock now (without taking it).
-  static bool boardIsRunning();
+  // Where the board is found (ControlPaths.h).
+  static QString folderPath() { return ControlPaths::folderPath(); }
+  static QString socketPath() { return ControlPaths::socketPath(); }
+  static QString lockPath() { return ControlPaths::lockPath(); }
+  static bool boardIsRunning() { return ControlPaths::boardIsRunning(); }
 
   enum class Claim { Primary, AlreadyRunning, Failed };
 

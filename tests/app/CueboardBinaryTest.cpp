@@ -2,6 +2,9 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -101,14 +104,57 @@ class CueboardBinaryTest : public QObject {
     QVERIFY(QFileInfo(folder + "/data.sqlite").size() > 0);
   }
 
+  // Turned on in the settings, the HTTP and WebSocket API listens once the board is up
+  // (it starts after the window shows), on the loopback address.
+  void theRemoteApiListensWhenTurnedOn() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    quint16 port = 0;
+    {
+      QTcpServer probe;
+      QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+      port = probe.serverPort();
+    }
+    QVERIFY(QDir().mkpath(home.path() + "/config/cueboard"));
+    QFile settings(home.path() + "/config/cueboard/cueboard.conf");
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(QString("[General]\nremoteControl=1\nremotePort=%1\n").arg(port).toUtf8());
+    settings.close();
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("SDL_AUDIODRIVER", "dummy");
+    program.setProcessEnvironment(env);
+    program.start(CUEBOARD_BINARY, {});
+    QVERIFY(program.waitForStarted(10000));
+    bool answered = false;
+    QDeadlineTimer deadline(20000);
+    while (!answered && !deadline.hasExpired()) {
+      QTcpSocket client;
+      client.connectToHost(QHostAddress::LocalHost, port);
+      answered = client.waitForConnected(200);
+      if (!answered) QTest::qWait(100);
+    }
+    ::kill(program.processId(), SIGTERM);
+    QVERIFY(program.waitForFinished(10000));
+    QVERIFY2(answered, qPrintable(QString::fromUtf8(program.readAllStandardOutput())));
+    QCOMPARE(program.exitCode(), 0);
+    QSettings stored(settings.fileName(), QSettings::IniFormat);
+    QCOMPARE(stored.value("remoteToken").toString().size(), 32);
+  }
+
   void withoutASoundDeviceItStillStartsAndSaysSo() {
     QTemporaryDir home;
     QVERIFY(home.isValid());
     int exitCode = -1;
     const QStringList printed = runUntilStarted(home, &exitCode, "cueboard-no-such-driver", SIGINT);
     QCOMPARE(exitCode, 0);
-    QVERIFY2(printed.filter(QRegularExpression("^没有可用的音频输出设备，声音无法播放：.+")).size() == 1,
-             qPrintable(printed.join('\n')));
+    QVERIFY2(
+        printed.filter(QRegularExpression("^没有可用的音频输出设备，声音无法播放：.+")).size() == 1,
+        qPrintable(printed.join('\n')));
   }
 
   // What the desktop shows: on a 1024x576 screen (an X server of that size, with no
@@ -134,7 +180,8 @@ class CueboardBinaryTest : public QObject {
     QVERIFY(home.isValid());
 
     QProcess server;
-    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x576x24", "-nolisten", "tcp", "-noreset"});
+    server.start(
+        xvfb, {"-displayfd", "1", "-screen", "0", "1024x576x24", "-nolisten", "tcp", "-noreset"});
     QVERIFY(server.waitForStarted(10000));
     QDeadlineTimer serverDeadline(20000);
     while (!server.canReadLine() && !serverDeadline.hasExpired()) server.waitForReadyRead(100);

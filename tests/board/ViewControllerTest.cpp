@@ -1,6 +1,8 @@
 // The board's start-up, category loading, hotkey labels, category bar and links.
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QMenu>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -10,6 +12,7 @@
 
 #include "BoardFixture.h"
 #include "board/ViewController.h"
+#include "library/ContextMenus.h"
 #include "platform/NotificationCenter.h"
 
 namespace {
@@ -308,6 +311,62 @@ class ViewControllerTest : public QObject {
     board.findChild<QPushButton*>("btnSoundPath")->click();
     QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(soundPath()))});
     QVERIFY(catcher.opened[0].toLocalFile().endsWith("/cueboard/sound/"));
+  }
+
+  // "复制远程命令" names the button's own category and number, whichever menu it came
+  // from and whether or not the button holds a sound.
+  void copyRemoteCommandCopiesThatButtonsCommand_data() {
+    QTest::addColumn<int>("category");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("category 1, button 1") << 1 << 1 << "cueboard play 1 1";
+    QTest::newRow("category 1, button 7") << 1 << 7 << "cueboard play 1 7";
+    QTest::newRow("category 2, empty button 17") << 2 << 17 << "cueboard play 2 17";
+    QTest::newRow("category 3, button 5") << 3 << 5 << "cueboard play 3 5";
+    QTest::newRow("category 5, button 40") << 5 << 40 << "cueboard play 5 40";
+  }
+  void copyRemoteCommandCopiesThatButtonsCommand() {
+    QFETCH(int, category);
+    QFETCH(int, button);
+    QFETCH(QString, command);
+    world->writeLibrary(sampleRows());
+    ViewController board;
+    QVERIFY(board.model().setCategory(category));
+    QGuiApplication::clipboard()->setText("before");
+    QAction* copy = nullptr;
+    for (QAction* action : contextMenuOf(soundButton(board, button))->actions()) {
+      if (action->text() == "复制远程命令") copy = action;
+    }
+    QVERIFY(copy);
+    QCOMPARE(copy, contextMenuOf(soundButton(board, button))->actions().last());
+    copy->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), command);
+    QCOMPARE(board.remoteCommandFor(button), command);
+  }
+
+  void copyRemoteCommandWithoutAKnownCategoryLeavesItOut() {
+    world->writeLibrary(sampleRows());
+    UserDefaults::standardUserDefaults().setObjectForKey(QString("not-a-category"), "curClassId");
+    ViewController board;
+    QCOMPARE(board.model().currentCategory(), 0);
+    QCOMPARE(board.remoteCommandFor(12), QString("cueboard play 12"));
+  }
+
+  // The program's own entries go after the library's in every category's menu.
+  void addedCategoryMenuItemsComeLastAndCarryTheirCategory() {
+    world->writeLibrary({});
+    ViewController board;
+    QList<int> chosen;
+    board.addClassMenuItem("远程控制…", [&chosen] { chosen << 1; });
+    for (int k = 1; k <= 5; ++k) {
+      const QList<QAction*> items = contextMenuOf(categoryButton(board, k))->actions();
+      QVERIFY(items.size() >= 2);
+      QCOMPARE(items.last()->text(), QString("远程控制…"));
+      QVERIFY(items[items.size() - 2]->isSeparator());
+      QCOMPARE(items.last()->property("tag").toInt(), k);
+    }
+    contextMenuOf(categoryButton(board, 3))->actions().last()->trigger();
+    QCOMPARE(chosen, QList<int>{1});
   }
 };
 

@@ -48,6 +48,7 @@ const QHash<QString, QString> kImageOfItem = {
     {"删除音效", "NSTouchBarDeleteTemplate"},
     {"剪切音效", "NSStatusPartiallyAvailable"},
     {"粘贴音效", "NSStatusAvailable"},
+    {"复制远程命令", "edit-copy"},
     {"删除本分类自定义快捷键", "NSTouchBarRemoveTemplate"},
     {"删除本分类全部音效", "NSTouchBarDeleteTemplate"},
     {"恢复备份…", "NSTouchBarHistoryTemplate"},
@@ -224,7 +225,9 @@ class LibraryCommandsTest : public QObject {
                                "删除音效",
                                "-",
                                "剪切音效",
-                               "粘贴音效"};
+                               "粘贴音效",
+                               "-",
+                               "复制远程命令"};
     const QStringList klass = {"添加音效（批量，只填充空白按钮）",
                                "-",
                                "删除本分类自定义快捷键",

@@ -47,31 +47,6 @@ HttpAnswer httpRequest(QNetworkAccessManager& manager, const QByteArray& method,
   return answer;
 }
 
-// A port nobody listens on now.
-quint16 freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
-// The addresses listening on `port`, from the kernel's own table ("0100007F" is
-// 127.0.0.1), IPv4 and IPv6.
-QStringList listeningAddresses(quint16 port) {
-  QStringList found;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    QFile file(table);
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    file.readLine();
-    while (!file.atEnd()) {
-      const QStringList fields = QString::fromLatin1(file.readLine()).simplified().split(' ');
-      if (fields.size() < 4 || fields[3] != "0A") continue;  // LISTEN
-      const QStringList local = fields[1].split(':');
-      if (local.size() == 2 && local[1].toUInt(nullptr, 16) == port) found << local[0];
-    }
-  }
-  return found;
-}
-
 // Waits for the next text message of `socket`; empty when none came.
 QJsonObject nextMessage(QWebSocket& /*socket*/, QList<QJsonObject>& inbox) {
   QDeadlineTimer deadline(10000);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <memory>
 
 #include "../board/BoardFixture.h"
@@ -20,6 +21,31 @@
 
 inline QString audioFixture(const char* name) {
   return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/") + name;
+}
+
+// A port nobody listens on now.
+inline quint16 freePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+// The addresses listening on `port`, from the kernel's own table ("0100007F" is
+// 127.0.0.1), IPv4 and IPv6.
+inline QStringList listeningAddresses(quint16 port) {
+  QStringList found;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    QFile file(table);
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    file.readLine();
+    while (!file.atEnd()) {
+      const QStringList fields = QString::fromLatin1(file.readLine()).simplified().split(' ');
+      if (fields.size() < 4 || fields[3] != "0A") continue;  // LISTEN
+      const QStringList local = fields[1].split(':');
+      if (local.size() == 2 && local[1].toUInt(nullptr, 16) == port) found << local[0];
+    }
+  }
+  return found;
 }
 
 class RemoteFixture : public BoardFixture {
