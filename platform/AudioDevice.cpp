@@ -356,3 +356,13 @@ void AudioDevice::setGain(std::uint64_t ticket, float gain) {
     engine().setGain(ticket, gain);
   }
 }
+
+bool AudioDevice::endIsPending(std::uint64_t ticket) {
+  return ticket != 0 && isOpen() && engine().hasEnded(ticket);
+}
+
+void AudioDevice::forgetEnd(std::uint64_t ticket) {
+  if (ticket != 0 && isOpen()) {
+    engine().acknowledgeEnd(ticket);
+  }
+}

@@ -114,6 +114,10 @@ class AudioDevice {
   static void stopMusic(std::uint64_t ticket);
   // Whether `ticket`'s run is the sound now in the slot (false once it has ended).
   static bool isSounding(std::uint64_t ticket);
+  // Whether `ticket`'s run played to its end and its end notice was not delivered yet.
+  static bool endIsPending(std::uint64_t ticket);
+  // `ticket`'s end notice was delivered (or is not wanted): it is forgotten.
+  static void forgetEnd(std::uint64_t ticket);
   // Changes the loudness at once if `ticket`'s run is the one sounding.
   static void setGain(std::uint64_t ticket, float gain);
   // The one place where the device is opened: opens the engine on SDL's audio, which it
