@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "board/GlobalHotkeys.h"
 #include "board/KeyMonitor.h"
@@ -75,6 +76,8 @@ ViewController::ViewController(Board* given, QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  chkOverlap = ui->chkOverlap;
+  chkNormalize = ui->chkNormalize;
   global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
                                            ui->lblGlobalHotkeys);
   output =
@@ -123,6 +126,13 @@ void ViewController::connectModel() {
   connect(board, &Board::playbackStopped, this, [this] { showPlaybackStopped(); });
   connect(board, &Board::volumeChanged, this, [this](int volume) { showVolume(volume); });
   connect(board, &Board::loopChanged, this, [this](bool on) { chkLoop->setChecked(on); });
+  connect(board, &Board::overlapChanged, this, [this](bool on) { chkOverlap->setChecked(on); });
+  connect(board, &Board::normalizeChanged, this, [this](bool on) { chkNormalize->setChecked(on); });
+  // One sound of several stopped or ended: the others keep their marks.
+  connect(board, &Board::playingChanged, this, [this] {
+    btnStop->setEnabled(board->isPlaying());
+    updatePlayingMark();
+  });
   connect(board, &Board::hotkeyModeChanged, this, [this](int mode) {
     QRadioButton* radio = mode == 1   ? radioBuildInHotkey
                           : mode == 2 ? radioCustomHotkey
@@ -139,6 +149,8 @@ void ViewController::connectLayoutActions() {
   connect(sliderVolume, &QSlider::valueChanged, this, [this] { volumeScroll(sliderVolume); });
   connect(btnStop, &QPushButton::clicked, this, [this] { btnStopPlay_Click(btnStop); });
   connect(chkLoop, &QCheckBox::clicked, this, [this] { chkLoop_Click(chkLoop); });
+  connect(chkOverlap, &QCheckBox::clicked, this, [this] { chkOverlap_Click(chkOverlap); });
+  connect(chkNormalize, &QCheckBox::clicked, this, [this] { chkNormalize_Click(chkNormalize); });
   for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
     connect(radio, &QRadioButton::clicked, this, [this, radio] { radioHotkey_Click(radio); });
   }
@@ -247,7 +259,11 @@ void ViewController::initHotkeyMode() {
   }
 }
 
-void ViewController::initLoop() { chkLoop->setChecked(board->loops()); }
+void ViewController::initLoop() {
+  chkLoop->setChecked(board->loops());
+  chkOverlap->setChecked(board->overlaps());
+  chkNormalize->setChecked(board->normalizes());
+}
 
 // ---------------------------------------------------------------------------
 // Context menus
@@ -417,14 +433,19 @@ void ViewController::startPlayingMark() {
 }
 
 void ViewController::updatePlayingMark() {
-  const bool playing = board->isPlaying();
-  if (!playing) playingMarkTimer->stop();
+  const std::vector<Board::PlayingSound> playing = board->playingSounds();
+  if (playing.empty()) playingMarkTimer->stop();
   for (int n = 1; n <= kButtonCount; ++n) {
     SoundButton* button = soundButton(n);
     if (!button) continue;
     const auto id = dicButtonId().find(n);
-    if (playing && id != dicButtonId().end() && id->second == board->currentButtonId()) {
-      button->setPlaying(board->playingPosition(), board->playingDuration());
+    const auto sound =
+        id == dicButtonId().end()
+            ? playing.end()
+            : std::find_if(playing.begin(), playing.end(),
+                           [&](const Board::PlayingSound& p) { return p.buttonId == id->second; });
+    if (sound != playing.end()) {
+      button->setPlaying(sound->position, sound->duration);
     } else {
       button->clearPlaying();
     }
@@ -432,6 +453,12 @@ void ViewController::updatePlayingMark() {
 }
 
 void ViewController::chkLoop_Click(QCheckBox* sender) { board->setLoop(sender->isChecked()); }
+
+void ViewController::chkOverlap_Click(QCheckBox* sender) { board->setOverlap(sender->isChecked()); }
+
+void ViewController::chkNormalize_Click(QCheckBox* sender) {
+  board->setNormalize(sender->isChecked());
+}
 
 void ViewController::volumeScroll(QSlider*) { board->setVolumeLevel(sliderVolumeValue()); }
 
