@@ -591,7 +591,7 @@ void Board::measureShownSounds() {
 }
 
 void Board::measureUnmeasured(const std::string& musicSrc, const std::string& path) {
-  if (measuring.count(path)) return;
+  if (measuring.count(path) || unmeasurable.count(path)) return;
   if (!meter) {
     // On the meter's thread: the result is stored on the main thread, where the
     // library's connection is used.
@@ -615,7 +615,8 @@ void Board::loudnessDidMeasure(const std::string& path, const std::optional<Loud
   measuring.erase(found);
   if (!measured) {
     // Too short or silent to have a loudness, or no longer readable: it plays at unity
-    // (and its trim), as an unmeasured sound does.
+    // (and its trim), as an unmeasured sound does. Said once, not at every load.
+    unmeasurable.insert(path);
     consolePrint("无法测量音量：" + musicSrc + "：" + error);
     return;
   }

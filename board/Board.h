@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,8 @@ class Board : public QObject, public AudioPlayerDelegate {
   std::unique_ptr<LoudnessMeter> meter;
   // Path -> MusicSrc of the files handed to the meter and not told back yet.
   std::map<std::string, std::string> measuring;
+  // Paths that could not be measured (no sound, silence) since the board started.
+  std::set<std::string> unmeasurable;
   std::string curClassId;
   std::string curButtonId;
   std::string problem;

@@ -85,6 +85,7 @@ class EditMusicViewController : public QDialog {
 
  private:
   void connectLayoutActions();
+  void showLoudness(const std::string& musicSrc, const std::string& path);
 
   const std::shared_ptr<LiteDatabase> db;
   std::unique_ptr<Ui::EditMusicView> ui;

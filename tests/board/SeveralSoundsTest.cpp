@@ -29,6 +29,12 @@ double amplitudeAt(const PcmCapture& pcm, double hz, std::size_t begin, std::siz
   return 2 * std::hypot(re, im) / double(end - begin);
 }
 
+// A steady sine's peak level in dBFS, from the middle half of `span`.
+double sineLevelDb(const PcmCapture& pcm, const PcmCapture::Span& span) {
+  const std::size_t quarter = span.frames() / 4;
+  const double rms = pcm.rms(span.begin + quarter, span.end - quarter);
+  return 20 * std::log10(rms * std::sqrt(2.0) / 32767.0);
+}
 }  // namespace
 
 class SeveralSoundsTest : public QObject {
@@ -72,6 +78,9 @@ class SeveralSoundsTest : public QObject {
     for (int n = 8; n <= 20; ++n) {
       rows.push_back({"S" + std::to_string(n), categoryId(1), n, "长", "a440.mp3", ""});
     }
+    // Not shown at start, so not measured until it is played.
+    QVERIFY(QFile::copy(engineFixture("loud-24.wav"), sounds + "elsewhere.wav"));
+    rows.push_back({"T1", categoryId(2), 1, "别处", "elsewhere.wav", ""});
     world->writeLibrary(rows);
     board = std::make_unique<ViewController>();
   }
@@ -236,6 +245,48 @@ class SeveralSoundsTest : public QObject {
     const double a880 = amplitudeAt(pcm, 880, later, later + pcm.framesIn(0.2));
     QVERIFY2(a440 > level * 0.9 && a880 > level * 0.9,
              qPrintable(QString("%1 %2").arg(a440 / level).arg(a880 / level)));
+  }
+
+  void playOne(int category, int button) {
+    QVERIFY(model().play(category, button));
+    QTRY_VERIFY_WITH_TIMEOUT(!model().isPlaying(), 20000);
+    waitForDeviceTime(0.2);  // a gap between two sounds
+  }
+
+  // With matching on, a -24 and a -8 LUFS tone play at -14 LUFS, a -36 LUFS one only
+  // the +12 dB the boost allows; a sound not measured yet plays as it is, and is matched
+  // from its next play; a trim applies on top, matching on or off.
+  void loudnessIsMatched() {
+    model().setVolume(100);
+    box("chkNormalize")->click();  // measures the sounds shown
+    model().waitForLoudnessMeasures();
+    playOne(0, 4);
+    playOne(0, 5);
+    playOne(0, 6);
+    playOne(2, 1);  // unmeasured: as it is
+    model().waitForLoudnessMeasures();
+    playOne(2, 1);  // measured now
+    LoudnessStore(model().database()).setTrim("quiet.wav", 6);
+    box("chkNormalize")->click();
+    playOne(0, 4);  // the trim alone
+    // The one file that is no sound is said once, though every load looks again.
+    model().reload();
+    model().waitForLoudnessMeasures();
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(world->printed[0].rfind("无法测量音量：notes.mp3：", 0) == 0,
+             world->printed[0].c_str());
+
+    const PcmCapture pcm = heard();
+    const auto spans = pcm.soundSpans(pcm.framesIn(0.05), 30);
+    QCOMPARE(spans.size(), std::size_t(6));
+    const double expected[] = {-14, -14, -24, -24, -14, -18};
+    std::vector<double> levels;
+    for (std::size_t i = 0; i < spans.size(); ++i) levels.push_back(sineLevelDb(pcm, spans[i]));
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      QVERIFY2(std::abs(levels[i] - expected[i]) < 1.0,
+               qPrintable(QString("sound %1 at %2 dBFS").arg(i).arg(levels[i])));
+    }
+    QVERIFY(std::abs(levels[0] - levels[1]) < 1.0);
   }
 
   // Turned off while several play: the next click is a single-sound click again.
