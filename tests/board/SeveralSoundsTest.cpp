@@ -8,6 +8,7 @@
 
 #include "../platform/PcmCapture.h"
 #include "BoardFixture.h"
+#include "PipeDevice.h"
 #include "audio/AudioEngine.h"
 #include "board/SoundButton.h"
 #include "board/ViewController.h"
@@ -55,7 +56,7 @@ class SeveralSoundsTest : public QObject {
 
   // Category 1: buttons 1 and 2 ten seconds of 440 and 880 Hz, button 3 one second of
   // 440 Hz, buttons 4-6 a 1 kHz tone at -24, -8 and -36 LUFS, button 7 a text file,
-  // buttons 8-20 ten seconds of 440 Hz each.
+  // buttons 8-22 ten seconds of 440 Hz each.
   void startBoard() {
     const QString sounds = QString::fromStdString(soundPath());
     QDir().mkpath(sounds);
@@ -75,7 +76,7 @@ class SeveralSoundsTest : public QObject {
                                     {"S5", categoryId(1), 5, "响", "loud.wav", ""},
                                     {"S6", categoryId(1), 6, "微", "faint.wav", ""},
                                     {"S7", categoryId(1), 7, "字", "notes.mp3", ""}};
-    for (int n = 8; n <= 20; ++n) {
+    for (int n = 8; n <= 22; ++n) {
       rows.push_back({"S" + std::to_string(n), categoryId(1), n, "长", "a440.mp3", ""});
     }
     // Not shown at start, so not measured until it is played.
@@ -198,23 +199,23 @@ class SeveralSoundsTest : public QObject {
   void theSeventeenthStopsTheOldest() {
     box("chkOverlap")->click();
     model().setVolume(5);
-    for (int n : {1, 2, 3}) button(n)->click();
-    for (int n = 8; n <= 20; ++n) button(n)->click();
+    for (int n : {1, 2}) button(n)->click();
+    for (int n = 8; n <= 21; ++n) button(n)->click();
     QCOMPARE(markedButtons().size(), std::size_t(AudioEngine::kMaxVoices));
     QCOMPARE(AudioDevice::playingCount(), AudioEngine::kMaxVoices);
     button(7)->click();  // a text file: reported, and nothing stops for it
     QCOMPARE(world->printed.size(), std::size_t(1));
     QVERIFY(world->printed[0].rfind("播放出问题了: ", 0) == 0);
     QCOMPARE(AudioDevice::playingCount(), AudioEngine::kMaxVoices);
-    QCOMPARE(model().currentButtonId(), std::string("S20"));
+    QCOMPARE(model().currentButtonId(), std::string("S21"));
 
-    button(4)->click();
+    button(22)->click();
     QVERIFY(!button(1)->isPlayingMarked());
-    QVERIFY(button(2)->isPlayingMarked() && button(4)->isPlayingMarked());
+    QVERIFY(button(2)->isPlayingMarked() && button(22)->isPlayingMarked());
     QCOMPARE(AudioDevice::playingCount(), AudioEngine::kMaxVoices);
     QCOMPARE(model().playingSounds().size(), std::size_t(AudioEngine::kMaxVoices));
     QCOMPARE(model().playingSounds().front().button, 2);
-    QCOMPARE(model().playingSounds().back().button, 4);
+    QCOMPARE(model().playingSounds().back().button, 22);
     model().stop();
     QCOMPARE(AudioDevice::playingCount(), 0);
     QVERIFY(markedButtons().empty());
@@ -287,6 +288,47 @@ class SeveralSoundsTest : public QObject {
                qPrintable(QString("sound %1 at %2 dBFS").arg(i).arg(levels[i])));
     }
     QVERIFY(std::abs(levels[0] - levels[1]) < 1.0);
+  }
+
+  // Unplugged while eight sounds play: every mark goes, the board says so once, and
+  // the next device plays the next clicks alongside each other as before.
+  void aDeviceLostWithEightPlayingLeavesAWorkingBoard() {
+    board.reset();
+    AudioDevice::close();
+    PipeDevice headset(world->path("headset"));
+    QVERIFY(headset.isValid());
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(headset.path()));
+    std::string error;
+    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    board = std::make_unique<ViewController>();
+    box("chkOverlap")->click();
+    model().setVolume(5);
+    for (int n : {1, 2, 8, 9, 10, 11, 12, 13}) button(n)->click();
+    QCOMPARE(AudioDevice::playingCount(), 8);
+    QCOMPARE(markedButtons().size(), std::size_t(8));
+    QTRY_VERIFY_WITH_TIMEOUT(headset.loudSamples() > 44100, 30000);
+    qputenv("SDL_DISKAUDIOFILE", world->path("no-such-folder/device.pcm").toUtf8());
+    headset.unplug();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!AudioDevice::isOpen(), 10000);
+    QVERIFY(markedButtons().empty());
+    QVERIFY(!stopButton()->isEnabled());
+    QVERIFY(!model().isPlaying());
+    QVERIFY(model().playingSounds().empty());
+    QCOMPARE(world->printed.size(), std::size_t(1));
+    QVERIFY2(world->printed[0].rfind("音频输出设备断开了，声音无法播放：", 0) == 0,
+             world->printed[0].c_str());
+
+    qputenv("SDL_DISKAUDIOFILE", QByteArray::fromStdString(capturePath));
+    button(1)->click();
+    button(2)->click();
+    QVERIFY(AudioDevice::isOpen());
+    QCOMPARE(markedButtons(), (std::vector<int>{1, 2}));
+    QCOMPARE(AudioDevice::playingCount(), 2);
+    waitForDeviceTime(0.5);
+    stopButton()->click();
+    QCOMPARE(AudioDevice::playingCount(), 0);
+    QCOMPARE(world->printed.size(), std::size_t(1));
   }
 
   // Turned off while several play: the next click is a single-sound click again.
