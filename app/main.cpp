@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTextStream>
+#include <QTimer>
 #include <csignal>
 #include <optional>
 #include <string>
@@ -120,9 +121,9 @@ int main(int argc, char* argv[]) {
       delegate.applicationShouldTerminateAfterLastWindowClosed());
   quitCleanlyOnSignals(app);
 
-  std::string audioError;
-  const bool canPlay = AudioDevice::open(&audioError);
-  if (!canPlay) consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
+  // The device opens once the window is up (opening it takes a while); a click that
+  // comes first opens it itself.
+  AudioDevice::openLater();
 
   int status = 0;
   {
@@ -146,6 +147,12 @@ int main(int argc, char* argv[]) {
     }
     TrayIcon tray(board, window);
     tray.showWindow(command.minimized);
+    QTimer::singleShot(0, &app, [] {
+      std::string audioError;
+      if (!AudioDevice::open(&audioError)) {
+        consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
+      }
+    });
     delegate.applicationDidFinishLaunching();
     status = QApplication::exec();
     delegate.applicationWillTerminate();

@@ -422,7 +422,8 @@ void ViewController::audioDeviceDidChange() {
 }
 
 void ViewController::showAudioDeviceState() {
-  QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
+  const bool markless = AudioDevice::isOpen() || AudioDevice::isOpenPending();
+  QString title = markless ? boardTitle : boardTitle + kNoDeviceMark;
   if (output) title += output->titleMark();
   setWindowTitle(title);
 }

@@ -44,6 +44,12 @@ class AudioDevice {
   // when the device is open afterwards; otherwise `error` and lastError() say why.
   static bool reopenIfMissing(std::string* error = nullptr);
   static bool isOpen();
+  // Wants the device without opening it yet, so that the window can show first: a
+  // player made before open() opens it then (as for a device gone missing), and open()
+  // later finds it open.
+  static void openLater();
+  // Wanted through openLater() and not tried yet: no reason to say there is none.
+  static bool isOpenPending();
 
   // Plays on the output named `deviceName` (one of outputDeviceNames(); "" for the
   // system's default) at `frequency` samples a second (0: the usual rate), through SDL's

@@ -396,6 +396,45 @@ class PlaybackTest : public QObject {
     QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
   }
 
+  // At start-up the window shows before the device opens: no mark in the title while
+  // the open is put off, a click that comes first opens the device and plays, and the
+  // open that follows finds it open.
+  void aClickBeforeThePutOffOpenPlays() {
+    board.reset();
+    AudioDevice::close();
+    AudioDevice::openLater();
+    QVERIFY(!AudioDevice::isOpen());
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    button(1)->click();
+    QVERIFY(AudioDevice::isOpen());
+    QVERIFY(stopButton()->isEnabled());
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    std::string error;
+    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    QVERIFY(stopButton()->isEnabled());  // the sound plays on
+    waitForEnd();
+    QVERIFY(world->printed.empty());
+
+    const PcmCapture pcm = heard();
+    const auto start = pcm.firstNonSilentFrame(0, 200);
+    QVERIFY(start);
+    const double hz = pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // A put-off open that fails marks the title then.
+  void aPutOffOpenThatFailsMarksTheTitle() {
+    board.reset();
+    AudioDevice::close();
+    qputenv("SDL_AUDIODRIVER", "cueboard-no-such-driver");
+    AudioDevice::openLater();
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    QVERIFY(!AudioDevice::open());
+    QCOMPARE(board->windowTitle(), QString("音效板") + kNoDeviceMark);
+  }
+
   void withoutADeviceEachPlayReportsAndNothingBreaks() {
     board.reset();
     AudioDevice::close();
