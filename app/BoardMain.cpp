@@ -145,9 +145,9 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
       delegate.applicationShouldTerminateAfterLastWindowClosed());
   quitCleanlyOnSignals(app);
 
-  std::string audioError;
-  const bool canPlay = AudioDevice::open(&audioError);
-  if (!canPlay) consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
+  // The device opens once the window is up (opening it takes a while); a click that
+  // comes first opens it itself.
+  AudioDevice::openLater();
 
   // A damaged library is moved aside before anything reads it; the board starts on the
   // shipped one and the host is asked below.
@@ -176,6 +176,12 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
     });
     TrayIcon tray(board, window);
     tray.showWindow(minimized);
+    QTimer::singleShot(0, &app, [] {
+      std::string audioError;
+      if (!AudioDevice::open(&audioError)) {
+        consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
+      }
+    });
     // The HTTP and WebSocket API starts once the window is on the screen: the host
     // waits for the window, not for a port.
     AfterFirstPaint startRemoteControl(window, [&remoteControl] {

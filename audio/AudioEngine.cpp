@@ -215,12 +215,23 @@ std::shared_ptr<Sound> AudioEngine::load(const std::string& path, std::string* e
   return sound;
 }
 
+bool AudioEngine::isOver(const Live& live) const {
+  const Mixer::Slot& slot = _mixer->slot(live.slot);
+  return slot.voice.load(std::memory_order_relaxed) != live.voice ||
+         slot.finished.load(std::memory_order_acquire);
+}
+
 void AudioEngine::prune() {
-  std::erase_if(_live, [this](const Live& live) {
-    const Mixer::Slot& slot = _mixer->slot(live.slot);
-    return slot.voice.load(std::memory_order_relaxed) != live.voice ||
-           slot.finished.load(std::memory_order_acquire);
-  });
+  // A voice that ended by itself is kept until its end is acknowledged, so that its
+  // owner can tell "ended, news on its way" from "cut off"; a bounded number of them,
+  // for owners that never acknowledge.
+  int ended = 0;
+  for (auto it = _live.rbegin(); it != _live.rend(); ++it) {
+    if (!it->stopped && isOver(*it) && ++ended > kEndedKept) {
+      it->stopped = true;  // forgotten below
+    }
+  }
+  std::erase_if(_live, [this](const Live& live) { return live.stopped && isOver(live); });
 }
 
 const AudioEngine::Live* AudioEngine::find(std::uint64_t voice) const {
@@ -246,6 +257,9 @@ std::uint64_t AudioEngine::play(const std::shared_ptr<Sound>& sound, float gain,
   prune();
   int sounding = 0;
   for (Live& live : _live) {
+    if (isOver(live)) {
+      continue;  // ended by itself, its news on the way
+    }
     if (exclusive || live.sound == sound) {
       stopLive(live);
     }
@@ -255,7 +269,7 @@ std::uint64_t AudioEngine::play(const std::shared_ptr<Sound>& sound, float gain,
     if (sounding < kMaxVoices) {
       break;
     }
-    if (!live.stopped) {  // the oldest first: _live is in the order of starting
+    if (!live.stopped && !isOver(live)) {  // the oldest first: _live is in the order of starting
       stopLive(live);
       --sounding;
     }
@@ -323,6 +337,17 @@ bool AudioEngine::isPlaying(std::uint64_t voice) const {
   const Mixer::Slot& slot = _mixer->slot(live->slot);
   return slot.voice.load(std::memory_order_relaxed) == voice &&
          !slot.finished.load(std::memory_order_acquire);
+}
+
+bool AudioEngine::hasEnded(std::uint64_t voice) const {
+  const Live* live = find(voice);
+  return live != nullptr && !live->stopped && isOver(*live);
+}
+
+void AudioEngine::acknowledgeEnd(std::uint64_t voice) {
+  std::erase_if(_live, [&](const Live& live) {
+    return live.voice == voice && (live.stopped || isOver(live));
+  });
 }
 
 double AudioEngine::position(std::uint64_t voice) const {

@@ -120,6 +120,12 @@ class AudioEngine {
   void setGain(std::uint64_t voice, float gain);
   // Whether `voice` sounds and was not stopped.
   bool isPlaying(std::uint64_t voice) const;
+  // Whether `voice` played to its end by itself (it was not stopped, by stop(), stopAll()
+  // or another voice's start) and its end was not acknowledged yet: its ended news is
+  // on its way, or was not acted on yet.
+  bool hasEnded(std::uint64_t voice) const;
+  // The news of `voice`'s end was acted on: the engine forgets it.
+  void acknowledgeEnd(std::uint64_t voice);
   // Seconds of `voice` heard so far (0 when it is not playing).
   double position(std::uint64_t voice) const;
   // Voices sounding now (not counting ramps).
@@ -161,6 +167,8 @@ class AudioEngine {
   bool fill(Job& job, float* buffer, std::size_t limit);
   void prune();
   const Live* find(std::uint64_t voice) const;
+  // Whether `live`'s voice no longer sounds (it ended, or its slot was let go).
+  bool isOver(const Live& live) const;
   void stopLive(Live& live);
 
   std::uint32_t _device = 0;
@@ -174,7 +182,11 @@ class AudioEngine {
   // Control thread.
   std::uint64_t _opening = 0;
   std::uint64_t _lastVoice = 0;
+  // Voices started and not yet forgotten, in the order of starting: those that sound,
+  // and those that ended by themselves until their end is acknowledged (at most
+  // kEndedKept of these).
   std::vector<Live> _live;
+  static constexpr int kEndedKept = 64;
 
   // Shared by the control and decoder threads (never the callback).
   std::mutex _mutex;

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 
+#include "audio/AudioEngine.h"
 #include "library/Caches.h"
 #include "library/LibraryCommands.h"
+#include "library/LoudnessStore.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
@@ -83,7 +86,8 @@ void setReason(QString* reason, const QString& text) {
 Board::Board(std::shared_ptr<LiteDatabase> database, QObject* parent)
     : QObject(parent),
       db(std::move(database)),
-      library(std::make_unique<LibraryCommands>(db, [this] { return curClassId; })) {
+      library(std::make_unique<LibraryCommands>(db, [this] { return curClassId; })),
+      loudness(std::make_unique<LoudnessStore>(db)) {
   connect(library.get(), &LibraryCommands::shownSoundsEdited, this, [this] {
     emit soundsChanged();
     emit libraryChanged();
@@ -94,6 +98,11 @@ Board::Board(std::shared_ptr<LiteDatabase> database, QObject* parent)
   });
   loadSettings();
   loadCurrentCategory();
+  if (normalize) measureShownSounds();
+  // Sounds added or changed are measured while the host works on.
+  connect(this, &Board::soundsChanged, this, [this] {
+    if (normalize) measureShownSounds();
+  });
   // The editor saves a sound and says so.
   NotificationCenter::defaultCenter().addObserver(this, "refreshBtnMusic", [this] {
     reload();
@@ -104,8 +113,11 @@ Board::Board(std::shared_ptr<LiteDatabase> database, QObject* parent)
 }
 
 Board::~Board() {
-  // The player's end notification must not reach a board that is gone.
+  // The meter's news must not reach a board that is being taken apart.
+  meter.reset();
+  // The players' end notifications must not reach a board that is gone.
   if (player) player->setDelegate(nullptr);
+  for (Other& other : others) other.player->setDelegate(nullptr);
 }
 
 std::string Board::classIdForCategory(int number) {
@@ -152,6 +164,9 @@ void Board::loadSettings() {
   level = std::clamp(level, 0.0f, 100.0f);
   if (level == 0) level = 85;
   loop = defaults.objectForKey("loop") ? defaults.boolForKey("loop") : false;
+  overlap = defaults.objectForKey("overlap") ? defaults.boolForKey("overlap") : false;
+  normalize = defaults.objectForKey("normalize") ? defaults.boolForKey("normalize") : false;
+  AudioDevice::setOverlap(overlap);
   const long stored = defaults.integerForKey("hotkeyTag");
   mode = stored == 1 || stored == 2 ? int(stored) : 0;
 }
@@ -288,6 +303,10 @@ bool Board::play(int category, int button, QString* reason) {
     return false;
   }
 
+  if (overlap) return playOverlapping(*sound, category, shown, reason);
+  // Sounds left playing together from before overlapping was turned off go too.
+  stopOthers();
+
   // A click on the sound that plays stops it.
   if (started && sound->buttonId == curButtonId) {
     if (player) player->stop();
@@ -326,6 +345,7 @@ bool Board::play(int category, int button, QString* reason) {
   player = std::move(created);
   player->setDelegate(this);
   player->setVolume(level / 100);
+  player->setGainDecibels(soundGainDecibels(sound->musicSrc, *path));
   player->prepareToPlay();
   player->play();
   playing = true;
@@ -339,7 +359,9 @@ bool Board::play(int category, int button, QString* reason) {
 
 void Board::stop() {
   if (player) player->stop();
+  const bool hadOthers = stopOthers();
   endPlayback("stopped");
+  if (hadOthers) emit playingChanged();
 }
 
 void Board::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finished, bool) {
@@ -347,15 +369,147 @@ void Board::audioPlayerDidFinishPlayingSuccessfully(AudioPlayer* finished, bool)
     finished->play();
     return;
   }
+  const auto other = std::find_if(others.begin(), others.end(),
+                                  [&](const Other& o) { return o.player.get() == finished; });
+  if (other != others.end()) {
+    others.erase(other);  // the player is not touched after this call
+    emit playingChanged();
+    return;
+  }
+  if (finished == player.get() && !others.empty()) {
+    promoteNewestOther();
+    emit playingChanged();
+    return;
+  }
   endPlayback("finished");
+}
+
+std::vector<Board::PlayingSound> Board::playingSounds() const {
+  std::vector<PlayingSound> result;
+  for (const Other& other : others) {
+    if (!other.player->isPlaying()) continue;
+    const double duration = other.player->duration();
+    double position = other.player->currentTime();
+    if (duration > 0) position = std::fmod(position, duration);
+    result.push_back(PlayingSound{other.category, other.button, other.buttonId, other.title,
+                                  position, duration});
+  }
+  if (isPlaying()) {
+    result.push_back(PlayingSound{playingCat, playingNo, curButtonId, playingName,
+                                  playingPosition(), playingDuration()});
+  }
+  return result;
+}
+
+bool Board::playOverlapping(const Sound& sound, int category, bool shown, QString* reason) {
+  pruneOthers();
+  // A click on a sound that plays stops that one; the others go on.
+  if (isPlaying() && sound.buttonId == curButtonId) {
+    player->stop();
+    if (others.empty()) {
+      endPlayback("stopped");
+    } else {
+      promoteNewestOther();
+      emit playingChanged();
+    }
+    return true;
+  }
+  const auto other = std::find_if(others.begin(), others.end(),
+                                  [&](const Other& o) { return o.buttonId == sound.buttonId; });
+  if (other != others.end()) {
+    other->player->stop();
+    others.erase(other);
+    emit playingChanged();
+    return true;
+  }
+
+  // A sound that cannot start leaves every other one playing.
+  const std::optional<std::string> path = soundFilePath(sound.musicSrc);
+  if (!path) {
+    setReason(reason, "找不到音效文件：" + qs(sound.musicSrc));
+    return false;
+  }
+  std::string error;
+  auto created = AudioPlayer::playerWithContentsOfFile(*path, &error);
+  if (!created) {
+    consolePrint("播放出问题了: " + error);
+    setReason(reason, "播放出问题了: " + qs(error));
+    return false;
+  }
+  // Room for one more: the oldest sound goes first.
+  const bool current = isPlaying();
+  bool dropped = false;
+  while (!others.empty() && int(others.size()) + (current ? 1 : 0) >= AudioEngine::kMaxVoices) {
+    others.front().player->stop();
+    others.erase(others.begin());
+    dropped = true;
+  }
+  if (current) {
+    others.push_back(Other{std::move(player), curButtonId, playingCat, playingNo, playingName});
+  } else if (player) {
+    player->stop();
+    player->setDelegate(nullptr);
+  }
+  player = std::move(created);
+  player->setDelegate(this);
+  player->setVolume(level / 100);
+  player->setGainDecibels(soundGainDecibels(sound.musicSrc, *path));
+  player->prepareToPlay();
+  player->play();
+  curButtonId = sound.buttonId;
+  started = true;
+  playing = true;
+  playingCat = shown ? currentCategory() : category;
+  playingNo = sound.button;
+  playingName = sound.title;
+  if (dropped) emit playingChanged();
+  emit playbackStarted(playingCat, playingNo, playingName, player->duration());
+  return true;
+}
+
+bool Board::stopOthers() {
+  if (others.empty()) return false;
+  for (Other& other : others) {
+    other.player->setDelegate(nullptr);
+    other.player->stop();
+  }
+  others.clear();
+  return true;
+}
+
+void Board::pruneOthers() {
+  std::erase_if(others, [](const Other& o) { return !o.player->isPlaying(); });
+}
+
+void Board::promoteNewestOther() {
+  Other newest = std::move(others.back());
+  others.pop_back();
+  if (player) player->setDelegate(nullptr);
+  player = std::move(newest.player);
+  curButtonId = newest.buttonId;
+  started = true;
+  playing = true;
+  playingCat = newest.category;
+  playingNo = newest.button;
+  playingName = newest.title;
+}
+
+void Board::setOverlap(bool on) {
+  const bool changed = on != overlap;
+  overlap = on;
+  AudioDevice::setOverlap(on);
+  UserDefaults::standardUserDefaults().setObjectForKey(on ? 1 : 0, "overlap");
+  if (changed) emit overlapChanged(on);
 }
 
 // The sound device can come (plugged in, or its sound server started after us) and go
 // (unplugged) while the board runs.
 void Board::audioDeviceDidChange() {
   if (AudioDevice::isOpen()) return;
-  // The sound that played went with the device; a click starts it on the next one.
+  // The sounds that played went with the device; a click starts one on the next one.
+  const bool hadOthers = stopOthers();
   endPlayback("deviceLost");
+  if (hadOthers) emit playingChanged();
   const std::string why = AudioDevice::lastError();
   if (!why.empty()) consolePrint("音频输出设备断开了，声音无法播放：" + why);
 }
@@ -390,6 +544,7 @@ void Board::setVolumeLevel(float value) {
   const int before = volume();
   level = std::clamp(value, 0.0f, 100.0f);
   if (player) player->setVolume(level / 100);
+  for (Other& other : others) other.player->setVolume(level / 100);
   UserDefaults::standardUserDefaults().setObjectForKey(volume(), "volume");
   if (volume() != before) emit volumeChanged(volume());
 }
@@ -407,4 +562,73 @@ void Board::setHotkeyMode(int value) {
   mode = value;
   UserDefaults::standardUserDefaults().setIntegerForKey(value, "hotkeyTag");
   if (changed) emit hotkeyModeChanged(value);
+}
+
+// ---------------------------------------------------------------------------
+// Loudness
+
+double Board::soundGainDecibels(const std::string& musicSrc, const std::string& path) {
+  double decibels = loudness->trimForFile(musicSrc);
+  if (normalize) {
+    const std::optional<Loudness> measured = loudness->loudnessForFile(musicSrc, path);
+    // Unmeasured: unity now, matched from its next start on.
+    if (!measured) measureUnmeasured(musicSrc, path);
+    decibels += Loudness::matchingGainDecibels(measured);
+  }
+  return decibels;
+}
+
+void Board::setNormalize(bool on) {
+  const bool changed = on != normalize;
+  normalize = on;
+  UserDefaults::standardUserDefaults().setObjectForKey(on ? 1 : 0, "normalize");
+  if (on) measureShownSounds();
+  if (changed) emit normalizeChanged(on);
+}
+
+void Board::measureShownSounds() {
+  if (!loaded) return;
+  for (const auto& [n, musicSrc] : dicMusicSrc()) {
+    const std::optional<std::string> path = soundFilePath(musicSrc);
+    if (path && !loudness->loudnessForFile(musicSrc, *path)) measureUnmeasured(musicSrc, *path);
+  }
+}
+
+void Board::measureUnmeasured(const std::string& musicSrc, const std::string& path) {
+  if (measuring.count(path) || unmeasurable.count(path)) return;
+  if (!meter) {
+    // On the meter's thread: the result is stored on the main thread, where the
+    // library's connection is used.
+    meter = std::make_unique<LoudnessMeter>([this](const std::string& file,
+                                                   const std::optional<Loudness>& measured,
+                                                   const std::string& error) {
+      QMetaObject::invokeMethod(
+          this, [this, file, measured, error] { loudnessDidMeasure(file, measured, error); },
+          Qt::QueuedConnection);
+    });
+  }
+  measuring[path] = musicSrc;
+  meter->request(path);
+}
+
+void Board::loudnessDidMeasure(const std::string& path, const std::optional<Loudness>& measured,
+                               const std::string& error) {
+  const auto found = measuring.find(path);
+  if (found == measuring.end()) return;
+  const std::string musicSrc = found->second;
+  measuring.erase(found);
+  if (!measured) {
+    // Too short or silent to have a loudness, or no longer readable: it plays at unity
+    // (and its trim), as an unmeasured sound does. Said once, not at every load.
+    unmeasurable.insert(path);
+    consolePrint("无法测量音量：" + musicSrc + "：" + error);
+    return;
+  }
+  if (!loudness->prepare() || !loudness->setLoudness(musicSrc, path, *measured)) return;
+  emit loudnessMeasured(qs(musicSrc));
+}
+
+void Board::waitForLoudnessMeasures() {
+  if (meter) meter->waitUntilIdle();
+  QCoreApplication::sendPostedEvents(this);
 }

@@ -3,7 +3,16 @@
 // category shown and its loaded sounds, the sound that plays, the volume, looping and
 // the hotkey mode), offers what can be done to it (play a button, stop, switch the
 // category, set the volume, looping and the hotkey mode) and tells of every change
-// through its signals. The window, the focused and system-wide hotkeys and any other
+// through its signals.
+//
+// One sound plays at a time unless sounds overlap (setting "overlap"): then a click
+// starts its sound alongside the others, up to AudioEngine's 16 (the oldest stops for
+// a 17th), and a click on a playing button stops that sound only. The single-sound
+// state (isPlaying(), playingButton(), currentPlayer(), ...) then describes the sound
+// started last of those that still play; playingSounds() lists them all. With
+// "normalize" on, each sound plays at the gain that matches its measured loudness
+// (library/LoudnessStore.h); sounds not measured yet are measured in the background.
+// A sound's trim applies either way. The window, the focused and system-wide hotkeys and any other
 // surface act through it and show what it signals; it knows none of them.
 //
 // The sounds of the category shown are the process-wide caches of library/Caches.h:
@@ -20,14 +29,18 @@
 
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "audio/Loudness.h"
 #include "platform/AudioPlayer.h"
 
 class LibraryCommands;
+class LoudnessStore;
 class LiteDatabase;
 
 class Board : public QObject, public AudioPlayerDelegate {
@@ -87,6 +100,23 @@ class Board : public QObject, public AudioPlayerDelegate {
   const std::string& currentButtonId() const { return curButtonId; }
   AudioPlayer* currentPlayer() const { return player.get(); }
 
+  // Every sound that plays now, the one started first first (at most one unless sounds
+  // overlap).
+  struct PlayingSound {
+    int category = 0;
+    int button = 0;
+    std::string buttonId;
+    QString title;
+    double position = 0;  // as playingPosition()
+    double duration = 0;
+  };
+  std::vector<PlayingSound> playingSounds() const;
+  bool overlaps() const { return overlap; }
+  bool normalizes() const { return normalize; }
+  // The gain in dB a sound plays at on top of the volume: its trim, plus its loudness
+  // match while normalizes().
+  double soundGainDecibels(const std::string& musicSrc, const std::string& path);
+
   int volume() const { return static_cast<int>(level); }  // 0-100, as the label shows it
   float volumeLevel() const { return level; }             // 0-100, as finely as it was set
   bool loops() const { return loop; }
@@ -110,6 +140,13 @@ class Board : public QObject, public AudioPlayerDelegate {
   bool setVolume(int volume, QString* reason = nullptr);
   void setVolumeLevel(float level);  // the slider's finer position, clamped to 0-100
   void setLoop(bool on);
+  // Several sounds at once (true) or one at a time; stored as "overlap". Sounds that
+  // play go on; from then on a click follows the new rule.
+  void setOverlap(bool on);
+  // Loudness matching; stored as "normalize". Heard from each sound's next start.
+  void setNormalize(bool on);
+  // Blocks until every sound asked to be measured has been (tests, shutdown).
+  void waitForLoudnessMeasures();
   // 0, 1 or 2; any other number is taken as 0.
   void setHotkeyMode(int mode);
   // Loads the category shown from the library again.
@@ -128,6 +165,13 @@ class Board : public QObject, public AudioPlayerDelegate {
   void playbackStopped(QString reason);
   void volumeChanged(int volume);
   void loopChanged(bool on);
+  void overlapChanged(bool on);
+  void normalizeChanged(bool on);
+  // The set of sounds that play changed in a way the two signals above do not tell: a
+  // sound among several stopped or ended while others go on.
+  void playingChanged();
+  // A sound's loudness was measured and stored (its file as stored in the library).
+  void loudnessMeasured(QString musicSrc);
   void hotkeyModeChanged(int mode);
   // The library was changed (by the library commands or the editor).
   void libraryChanged();
@@ -140,16 +184,45 @@ class Board : public QObject, public AudioPlayerDelegate {
   std::optional<Sound> storedSound(int category, int button, std::string* problem) const;
   void endPlayback(const QString& reason);
   void audioDeviceDidChange();
+  // A sound that plays besides the one started last (sounds overlap).
+  struct Other {
+    std::unique_ptr<AudioPlayer> player;
+    std::string buttonId;
+    int category = 0;
+    int button = 0;
+    QString title;
+  };
+  bool playOverlapping(const Sound& sound, int category, bool shown, QString* reason);
+  // Stops the sounds besides the one started last; true when there were any.
+  bool stopOthers();
+  // Forgets the sounds besides the last that no longer play (the engine let them go).
+  void pruneOthers();
+  // The sound started last stopped or ended while others play: the newest of them
+  // becomes the one the single-sound state tells of.
+  void promoteNewestOther();
+  void measureUnmeasured(const std::string& musicSrc, const std::string& path);
+  void measureShownSounds();
+  void loudnessDidMeasure(const std::string& path, const std::optional<Loudness>& measured,
+                          const std::string& error);
 
   const std::shared_ptr<LiteDatabase> db;
   std::unique_ptr<AudioPlayer> player;
+  std::vector<Other> others;  // oldest first
   std::unique_ptr<LibraryCommands> library;
+  std::unique_ptr<LoudnessStore> loudness;
+  std::unique_ptr<LoudnessMeter> meter;
+  // Path -> MusicSrc of the files handed to the meter and not told back yet.
+  std::map<std::string, std::string> measuring;
+  // Paths that could not be measured (no sound, silence) since the board started.
+  std::set<std::string> unmeasurable;
   std::string curClassId;
   std::string curButtonId;
   std::string problem;
   bool loaded = false;
   float level = 85;
   bool loop = false;
+  bool overlap = false;
+  bool normalize = false;
   int mode = 0;
   bool started = false;  // curButtonId names the sound last started (even one that failed)
   bool playing = false;  // a sound this board started has not stopped or ended

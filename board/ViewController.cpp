@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "board/BoardDrops.h"
 #include "board/GlobalHotkeys.h"
@@ -86,6 +87,8 @@ ViewController::ViewController(Board* given, QWidget* parent)
   radioCustomHotkey = ui->radioCustomHotkey;
   btnStop = ui->btnStop;
   chkLoop = ui->chkLoop;
+  chkOverlap = ui->chkOverlap;
+  chkNormalize = ui->chkNormalize;
   global = std::make_unique<GlobalHotkeys>(*this, ui->chkGlobalHotkeys, ui->cmbGlobalModifiers,
                                            ui->lblGlobalHotkeys);
   output =
@@ -151,6 +154,13 @@ void ViewController::connectModel() {
           [this] { showLibraryProblem(board->libraryProblem()); });
   connect(board, &Board::volumeChanged, this, [this](int volume) { showVolume(volume); });
   connect(board, &Board::loopChanged, this, [this](bool on) { chkLoop->setChecked(on); });
+  connect(board, &Board::overlapChanged, this, [this](bool on) { chkOverlap->setChecked(on); });
+  connect(board, &Board::normalizeChanged, this, [this](bool on) { chkNormalize->setChecked(on); });
+  // One sound of several stopped or ended: the others keep their marks.
+  connect(board, &Board::playingChanged, this, [this] {
+    btnStop->setEnabled(board->isPlaying());
+    updatePlayingMark();
+  });
   connect(board, &Board::hotkeyModeChanged, this, [this](int mode) {
     QRadioButton* radio = mode == 1   ? radioBuildInHotkey
                           : mode == 2 ? radioCustomHotkey
@@ -167,6 +177,8 @@ void ViewController::connectLayoutActions() {
   connect(sliderVolume, &QSlider::valueChanged, this, [this] { volumeScroll(sliderVolume); });
   connect(btnStop, &QPushButton::clicked, this, [this] { btnStopPlay_Click(btnStop); });
   connect(chkLoop, &QCheckBox::clicked, this, [this] { chkLoop_Click(chkLoop); });
+  connect(chkOverlap, &QCheckBox::clicked, this, [this] { chkOverlap_Click(chkOverlap); });
+  connect(chkNormalize, &QCheckBox::clicked, this, [this] { chkNormalize_Click(chkNormalize); });
   for (QRadioButton* radio : {radioDisableHotkey, radioBuildInHotkey, radioCustomHotkey}) {
     connect(radio, &QRadioButton::clicked, this, [this, radio] { radioHotkey_Click(radio); });
   }
@@ -305,7 +317,11 @@ void ViewController::initHotkeyMode() {
   }
 }
 
-void ViewController::initLoop() { chkLoop->setChecked(board->loops()); }
+void ViewController::initLoop() {
+  chkLoop->setChecked(board->loops());
+  chkOverlap->setChecked(board->overlaps());
+  chkNormalize->setChecked(board->normalizes());
+}
 
 // ---------------------------------------------------------------------------
 // Context menus
@@ -473,7 +489,7 @@ QStringList ViewController::bannerLines() const {
   const LibraryGuard& guard = libraryGuard();
   if (!guard.writeProblem().empty()) lines << qs(guard.writeProblem());
   if (!guard.lastFailure().empty()) lines << qs(guard.lastFailure());
-  if (!AudioDevice::isOpen()) {
+  if (!AudioDevice::isOpen() && !AudioDevice::isOpenPending()) {
     const std::string why = AudioDevice::lastError();
     lines << (why.empty() ? QString("没有音频输出设备，声音无法播放")
                           : QString("没有音频输出设备，声音无法播放：%1").arg(qs(why)));
@@ -564,7 +580,8 @@ void ViewController::audioDeviceDidChange() {
 }
 
 void ViewController::showAudioDeviceState() {
-  QString title = AudioDevice::isOpen() ? boardTitle : boardTitle + kNoDeviceMark;
+  const bool markless = AudioDevice::isOpen() || AudioDevice::isOpenPending();
+  QString title = markless ? boardTitle : boardTitle + kNoDeviceMark;
   if (output) title += output->titleMark();
   setWindowTitle(title);
   showBanner();
@@ -576,14 +593,19 @@ void ViewController::startPlayingMark() {
 }
 
 void ViewController::updatePlayingMark() {
-  const bool playing = board->isPlaying();
-  if (!playing) playingMarkTimer->stop();
+  const std::vector<Board::PlayingSound> playing = board->playingSounds();
+  if (playing.empty()) playingMarkTimer->stop();
   for (int n = 1; n <= kButtonCount; ++n) {
     SoundButton* button = soundButton(n);
     if (!button) continue;
     const auto id = dicButtonId().find(n);
-    if (playing && id != dicButtonId().end() && id->second == board->currentButtonId()) {
-      button->setPlaying(board->playingPosition(), board->playingDuration());
+    const auto sound =
+        id == dicButtonId().end()
+            ? playing.end()
+            : std::find_if(playing.begin(), playing.end(),
+                           [&](const Board::PlayingSound& p) { return p.buttonId == id->second; });
+    if (sound != playing.end()) {
+      button->setPlaying(sound->position, sound->duration);
     } else {
       button->clearPlaying();
     }
@@ -591,6 +613,12 @@ void ViewController::updatePlayingMark() {
 }
 
 void ViewController::chkLoop_Click(QCheckBox* sender) { board->setLoop(sender->isChecked()); }
+
+void ViewController::chkOverlap_Click(QCheckBox* sender) { board->setOverlap(sender->isChecked()); }
+
+void ViewController::chkNormalize_Click(QCheckBox* sender) {
+  board->setNormalize(sender->isChecked());
+}
 
 void ViewController::volumeScroll(QSlider*) { board->setVolumeLevel(sliderVolumeValue()); }
 

@@ -103,6 +103,8 @@ class ViewController : public QWidget {
   void playBtnMusic(QPushButton* button);
   void btnStopPlay_Click(QPushButton* sender);
   void chkLoop_Click(QCheckBox* sender);
+  void chkOverlap_Click(QCheckBox* sender);
+  void chkNormalize_Click(QCheckBox* sender);
   void volumeScroll(QSlider* sender);
 
   // Keyboard hotkeys.
@@ -133,7 +135,7 @@ class ViewController : public QWidget {
   SoundButton* soundButton(int n) const;
   QLabel* hotkeyLabel(int n) const;
 
-  // Marks the button of the sound playing (when the category shown holds it) with its
+  // Marks the buttons of the sounds playing (those the category shown holds) with their
   // progress; run about 20 times a second while a sound plays.
   void updatePlayingMark();
   // Why the library could not be shown, "" once it loaded.
@@ -204,6 +206,8 @@ class ViewController : public QWidget {
   QRadioButton* radioCustomHotkey = nullptr;
   QPushButton* btnStop = nullptr;
   QCheckBox* chkLoop = nullptr;
+  QCheckBox* chkOverlap = nullptr;
+  QCheckBox* chkNormalize = nullptr;
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
   std::unique_ptr<BackupCommands> backups;

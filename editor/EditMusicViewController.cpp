@@ -1,6 +1,7 @@
 #include "editor/EditMusicViewController.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include "library/Caches.h"
 #include "library/DBHelper.h"
 #include "library/LibraryGuard.h"
+#include "library/LoudnessStore.h"
 #include "library/SqlText.h"
 #include "litedb/LiteDatabase.h"
 #include "platform/FileManager.h"
@@ -115,6 +117,14 @@ void EditMusicViewController::connectLayoutActions() {
   connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnClose_Clicked(ui->btnClose); });
   connect(ui->btnClearHotkey, &QPushButton::clicked, this,
           [this] { btnClearHotkey_Clicked(ui->btnClearHotkey); });
+  // Whoever shows a button shows its number: its loudness and trim follow.
+  connect(tfButtonNo, &QLineEdit::textChanged, this, [this] {
+    const auto n = strictInteger(tfButtonNo->text());
+    if (!n || *n < 1 || *n > kButtonCount) return;
+    const std::string src = cached(dicMusicSrc(), static_cast<int>(*n));
+    showLoudness(src,
+                 FileManager::defaultManager().fileExistsAtPath(src) ? src : soundPath() + src);
+  });
 }
 
 void EditMusicViewController::presentAsModalWindow() {
@@ -198,6 +208,17 @@ void EditMusicViewController::showButton(int i) {
   tfHotkey->setText(qs(cached(dicHotkey(), i)));
 }
 
+// The sound's measured loudness and its trim (kept apart from its row in tb_Button).
+void EditMusicViewController::showLoudness(const std::string& musicSrc, const std::string& path) {
+  LoudnessStore store(db);
+  const std::optional<Loudness> measured = store.loudnessForFile(musicSrc, path);
+  ui->lblLoudness->setText(measured ? QString("响度 %1 LUFS，峰值 %2 dBTP")
+                                          .arg(measured->integratedLufs, 0, 'f', 1)
+                                          .arg(measured->truePeakDbtp, 0, 'f', 1)
+                                    : QString("响度未测量"));
+  ui->spinTrim->setValue(store.trimForFile(musicSrc));
+}
+
 // ---------------------------------------------------------------------------
 // Save
 
@@ -248,13 +269,19 @@ void EditMusicViewController::btnSave_Clicked(QPushButton*) {
 
   const bool saved =
       db->executeUpdateWithArgumentsInArray(updateButtonSql(title, hotkey, src, id), {});
-  if (saved) {
+  // The trim is stored only once it is set, so an untouched one adds no table.
+  LoudnessStore loudness(db);
+  const double trim = ui->spinTrim->value();
+  const bool trimSaved =
+      trim == loudness.trimForFile(src) || (loudness.prepare() && loudness.setTrim(src, trim));
+  if (saved && trimSaved) {
     libraryGuard().changeSaved();
   } else {
     libraryGuard().changeFailed("修改音效失败: " + db->lastErrorMessage());
   }
-  lblMsg->setText((saved ? QStringLiteral("修改成功：") : QStringLiteral("修改失败：")) +
-                  qs(title));
+  lblMsg->setText(
+      (saved && trimSaved ? QStringLiteral("修改成功：") : QStringLiteral("修改失败：")) +
+      qs(title));
 
   // The board reloads before this returns, so the caches hold what the library now
   // holds when the walk below reads them.

@@ -88,6 +88,7 @@ class EditMusicViewController : public QDialog {
   void connectLayoutActions();
   void refuseHotkey(const QKeyEvent& event);
   std::optional<std::string> hotkeyTakenBy(const std::string& hotkey, int n) const;
+  void showLoudness(const std::string& musicSrc, const std::string& path);
 
   const std::shared_ptr<LiteDatabase> db;
   std::unique_ptr<Ui::EditMusicView> ui;

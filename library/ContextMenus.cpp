@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
+#include <map>
 
 using namespace menu_titles;
 
@@ -61,7 +62,8 @@ bool musicMenuHasSeparatorBefore(int item) {
   return item == 3 || item == 5 || item == 6 || item == 8;
 }
 
-QIcon standardImageNamed(const std::string& name) {
+namespace {
+QIcon lookUpStandardImage(const std::string& name) {
   if (name == "NSTouchBarAddTemplate") return themed("list-add", QStyle::SP_FileDialogNewFolder);
   if (name == "NSTouchBarRemoveTemplate")
     return themed("list-remove", QStyle::SP_DialogResetButton);
@@ -80,6 +82,19 @@ QIcon standardImageNamed(const std::string& name) {
   if (name == "NSStatusAvailable") return statusLight(QColor(0x2E, 0xC2, 0x4F));
   if (name == "edit-copy") return themed("edit-copy", QStyle::SP_FileLinkIcon);
   return QIcon();
+}
+}  // namespace
+
+// Each image is looked up once: a theme lookup searches the icon folders (hundreds of
+// failed file lookups on a desktop without that theme), and the board's 45 menus ask
+// for the same few images again and again while the window is built.
+QIcon standardImageNamed(const std::string& name) {
+  // Main thread only. Never destroyed: an icon must not outlive the application
+  // object's teardown at exit.
+  static auto* const looked = new std::map<std::string, QIcon>();
+  const auto found = looked->find(name);
+  if (found != looked->end()) return found->second;
+  return looked->emplace(name, lookUpStandardImage(name)).first->second;
 }
 
 QMenu* attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -35,16 +36,28 @@ std::optional<Fingerprint> fingerprint(const std::string& path) {
 LoudnessStore::LoudnessStore(std::shared_ptr<LiteDatabase> db) : _db(std::move(db)) {}
 
 bool LoudnessStore::prepare() {
+  if (hasTable()) {
+    return true;
+  }
   return _db && _db->executeUpdate(
                     "CREATE TABLE IF NOT EXISTS tb_Loudness (SoundFile TEXT PRIMARY KEY, "
                     "Size INTEGER, Modified INTEGER, Lufs REAL, PeakDbtp REAL, "
                     "TrimDb REAL NOT NULL DEFAULT 0)");
 }
 
+bool LoudnessStore::hasTable() {
+  // Asked before each read: a library never measured has no table, and a read of it
+  // would fill the log with the engine's complaint at every play.
+  if (!_hasTable && _db && _db->tableExists("tb_Loudness")) {
+    _hasTable = true;
+  }
+  return _hasTable;
+}
+
 std::optional<Loudness> LoudnessStore::loudnessForFile(const std::string& musicSrc,
                                                        const std::string& path) {
   const auto now = fingerprint(path);
-  if (!_db || !now) {
+  if (!_db || !now || !hasTable()) {
     return std::nullopt;
   }
   auto rs = _db->executeQuery(
@@ -77,7 +90,7 @@ bool LoudnessStore::setLoudness(const std::string& musicSrc, const std::string& 
 }
 
 double LoudnessStore::trimForFile(const std::string& musicSrc) {
-  if (!_db) {
+  if (!_db || !hasTable()) {
     return 0.0;
   }
   auto rs = _db->executeQuery("SELECT TrimDb FROM tb_Loudness WHERE SoundFile = ?", musicSrc);
@@ -86,11 +99,12 @@ double LoudnessStore::trimForFile(const std::string& musicSrc) {
   }
   const double trim = rs->doubleForColumn("TrimDb");
   rs->close();
-  return trim;
+  // A hand-edited table may hold anything.
+  return std::isfinite(trim) ? std::clamp(trim, -12.0, 12.0) : 0.0;
 }
 
 bool LoudnessStore::setTrim(const std::string& musicSrc, double decibels) {
-  if (!_db) {
+  if (!_db || !std::isfinite(decibels)) {
     return false;
   }
   const double trim = std::clamp(decibels, -12.0, 12.0);

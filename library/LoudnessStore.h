@@ -19,7 +19,8 @@ class LoudnessStore {
  public:
   explicit LoudnessStore(std::shared_ptr<LiteDatabase> db);
 
-  // Makes the table when it is missing; false when the database refuses.
+  // Makes the table when it is missing; false when the database refuses. Reads of a
+  // library without the table find nothing (and log nothing).
   bool prepare();
 
   // The loudness measured for the file at `path` (stored under `musicSrc`), or nothing
@@ -33,5 +34,8 @@ class LoudnessStore {
   bool setTrim(const std::string& musicSrc, double decibels);
 
  private:
+  bool hasTable();
+
   std::shared_ptr<LiteDatabase> _db;
+  bool _hasTable = false;
 };

@@ -24,6 +24,8 @@ struct DeviceState {
   bool open = false;
   // open() was asked for and close() was not called since: a missing device is retried.
   bool wanted = false;
+  // Wanted through openLater(), and no open tried since.
+  bool pending = false;
   // SDL's audio subsystem runs (it may while no device is open, to report new ones).
   bool audioStarted = false;
   std::string lastError;
@@ -66,11 +68,18 @@ AudioEngine& AudioDevice::engine() {
   return *engine;
 }
 
+void AudioDevice::openLater() {
+  DeviceState& state = deviceState();
+  if (!state.open) {
+    state.wanted = true;
+    state.pending = true;
+  }
+}
+
+bool AudioDevice::isOpenPending() { return deviceState().pending; }
+
 bool AudioDevice::open(std::string* error) {
   DeviceState& state = deviceState();
-  if (state.open) {
-    return true;
-  }
   state.wanted = true;
   if (QCoreApplication* app = QCoreApplication::instance()) {
     static const bool closesAtExit = [] {
@@ -85,6 +94,9 @@ bool AudioDevice::open(std::string* error) {
       QObject::connect(state.watcher, &QTimer::timeout, &AudioDevice::checkDevices);
       state.watcher->start(kDeviceCheckMilliseconds);
     }
+  }
+  if (state.open) {
+    return true;  // already, perhaps by a click while the open was pending
   }
   return openDevice(/*restartAudio=*/false, error);
 }
@@ -107,10 +119,16 @@ bool AudioDevice::reopenIfMissing(std::string* error) {
 
 bool AudioDevice::openDevice(bool restartAudio, std::string* error) {
   DeviceState& state = deviceState();
+  const bool wasPending = state.pending;
+  state.pending = false;
   auto fail = [&](const std::string& why) {
     state.lastError = "no sound output device (" + why + ")";
     if (error != nullptr) {
       *error = state.lastError;
+    }
+    // The first try of an open that was put off: now there is something to say.
+    if (wasPending) {
+      postDidChange();
     }
     return false;
   };
@@ -239,6 +257,7 @@ std::string AudioDevice::lastError() { return deviceState().lastError; }
 void AudioDevice::close() {
   DeviceState& state = deviceState();
   state.wanted = false;
+  state.pending = false;
   state.outputName.clear();
   state.outputFrequency = 0;
   state.outputDriver.clear();
@@ -354,5 +373,15 @@ bool AudioDevice::isSounding(std::uint64_t ticket) {
 void AudioDevice::setGain(std::uint64_t ticket, float gain) {
   if (ticket != 0 && isOpen()) {
     engine().setGain(ticket, gain);
+  }
+}
+
+bool AudioDevice::endIsPending(std::uint64_t ticket) {
+  return ticket != 0 && isOpen() && engine().hasEnded(ticket);
+}
+
+void AudioDevice::forgetEnd(std::uint64_t ticket) {
+  if (ticket != 0 && isOpen()) {
+    engine().acknowledgeEnd(ticket);
   }
 }

@@ -44,6 +44,12 @@ class AudioDevice {
   // when the device is open afterwards; otherwise `error` and lastError() say why.
   static bool reopenIfMissing(std::string* error = nullptr);
   static bool isOpen();
+  // Wants the device without opening it yet, so that the window can show first: a
+  // player made before open() opens it then (as for a device gone missing), and open()
+  // later finds it open.
+  static void openLater();
+  // Wanted through openLater() and not tried yet: no reason to say there is none.
+  static bool isOpenPending();
 
   // Plays on the output named `deviceName` (one of outputDeviceNames(); "" for the
   // system's default) at `frequency` samples a second (0: the usual rate), through SDL's
@@ -114,6 +120,10 @@ class AudioDevice {
   static void stopMusic(std::uint64_t ticket);
   // Whether `ticket`'s run is the sound now in the slot (false once it has ended).
   static bool isSounding(std::uint64_t ticket);
+  // Whether `ticket`'s run played to its end and its end notice was not delivered yet.
+  static bool endIsPending(std::uint64_t ticket);
+  // `ticket`'s end notice was delivered (or is not wanted): it is forgotten.
+  static void forgetEnd(std::uint64_t ticket);
   // Changes the loudness at once if `ticket`'s run is the one sounding.
   static void setGain(std::uint64_t ticket, float gain);
   // The one place where the device is opened: opens the engine on SDL's audio, which it

@@ -91,12 +91,19 @@ void AudioPlayer::stop() {
   forgetTicket();
 }
 
-bool AudioPlayer::isPlaying() const { return AudioDevice::isSounding(_ticket); }
+// A sound that reached its end plays until its end notice is delivered: the delegate
+// decides then whether it starts over (looping), so that nothing reads "stopped" in
+// between.
+bool AudioPlayer::isPlaying() const {
+  return AudioDevice::isSounding(_ticket) || AudioDevice::endIsPending(_ticket);
+}
 
 double AudioPlayer::duration() const { return _sound->duration(); }
 
 double AudioPlayer::currentTime() const {
-  return isPlaying() ? AudioDevice::engine().position(_ticket) : 0.0;
+  if (AudioDevice::isSounding(_ticket)) return AudioDevice::engine().position(_ticket);
+  // Reached its end, its notice not delivered yet: all of it was heard.
+  return AudioDevice::endIsPending(_ticket) ? duration() : 0.0;
 }
 
 void AudioPlayer::forgetTicket() {
@@ -107,6 +114,7 @@ void AudioPlayer::forgetTicket() {
 }
 
 void AudioPlayer::deliverFinished(std::uint64_t ticket, bool whole) {
+  AudioDevice::forgetEnd(ticket);
   auto& pending = pendingEnds();
   const auto found = pending.find(ticket);
   if (found == pending.end()) {

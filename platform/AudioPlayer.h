@@ -70,6 +70,9 @@ class AudioPlayer {
   // Silences the sound at once. No end notice follows, not even one already on its
   // way to the main thread.
   void stop();
+  // True from a successful play() until the sound is stopped or its end notice has
+  // been delivered (a sound that reached its end still plays until the delegate heard
+  // of it, so a looping sound never reads as stopped between two rounds).
   bool isPlaying() const;
   // Length of the sound in seconds (0 when the file does not tell).
   double duration() const;

@@ -208,7 +208,8 @@ class CueboardBinaryTest : public QObject {
         R"RE("([^"]*音效板[^"]*)": \("cueboard" "cueboard"\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+))RE");
     QRegularExpressionMatch found;
     QDeadlineTimer deadline(30000);
-    while (!found.hasMatch() && !deadline.hasExpired()) {
+    // The sound device opens just after the window shows: the title settles then.
+    while ((!found.hasMatch() || found.captured(1) != title) && !deadline.hasExpired()) {
       QProcess query;
       query.setProcessEnvironment(env);
       query.start(xwininfo, {"-root", "-tree"});

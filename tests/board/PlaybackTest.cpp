@@ -16,6 +16,7 @@
 
 #include "../platform/PcmCapture.h"
 #include "BoardFixture.h"
+#include "PipeDevice.h"
 #include "board/ViewController.h"
 #include "platform/AudioDevice.h"
 
@@ -24,51 +25,6 @@ QString fixture(const char* name) { return QString(CUEBOARD_AUDIO_FIXTURE_DIR "/
 
 const QString kNoDeviceMark = QStringLiteral("（没有音频输出设备）");
 
-// A sound device that can be unplugged: SDL's disk driver writing into a pipe that
-// this side drains. Closing the reading end makes the driver's next write fail, and
-// SDL then reports the device as removed, as it does for an unplugged headset.
-class PipeDevice {
- public:
-  explicit PipeDevice(const QString& path) : _path(path.toStdString()) {
-    // A write into the closed pipe must fail, not end the test program.
-    std::signal(SIGPIPE, SIG_IGN);
-    if (::mkfifo(_path.c_str(), 0600) != 0) return;
-    // Opened first, and without waiting: SDL's open of the writing end then succeeds.
-    _fd = ::open(_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (_fd < 0) return;
-    _notifier = std::make_unique<QSocketNotifier>(_fd, QSocketNotifier::Read);
-    QObject::connect(_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
-  }
-  ~PipeDevice() { unplug(); }
-  PipeDevice(const PipeDevice&) = delete;
-  PipeDevice& operator=(const PipeDevice&) = delete;
-
-  bool isValid() const { return _fd >= 0; }
-  const std::string& path() const { return _path; }
-  // Samples the device was given that were not silence.
-  qint64 loudSamples() const { return _loud; }
-  void unplug() {
-    _notifier.reset();
-    if (_fd >= 0) ::close(_fd);
-    _fd = -1;
-  }
-
- private:
-  void drain() {
-    std::int16_t samples[4096];
-    ssize_t got;
-    while ((got = ::read(_fd, samples, sizeof samples)) > 0) {
-      for (ssize_t i = 0; i < got / ssize_t(sizeof(std::int16_t)); ++i) {
-        if (std::abs(samples[i]) > 200) ++_loud;
-      }
-    }
-  }
-
-  std::string _path;
-  int _fd = -1;
-  std::unique_ptr<QSocketNotifier> _notifier;
-  qint64 _loud = 0;
-};
 }  // namespace
 
 class PlaybackTest : public QObject {
@@ -91,8 +47,10 @@ class PlaybackTest : public QObject {
   void startBoard() {
     const QString sounds = QString::fromStdString(soundPath());
     QDir().mkpath(sounds);
-    for (auto [from, to] : {std::pair{"sine440.mp3", "一秒.mp3"}, {"sine440-10s.mp3", "long.mp3"},
-                            {"text.mp3", "notes.mp3"}, {"empty.mp3", "empty.mp3"}}) {
+    for (auto [from, to] : {std::pair{"sine440.mp3", "一秒.mp3"},
+                            {"sine440-10s.mp3", "long.mp3"},
+                            {"text.mp3", "notes.mp3"},
+                            {"empty.mp3", "empty.mp3"}}) {
       QVERIFY(QFile::copy(fixture(from), sounds + to));
     }
     world->writeLibrary({{"S1", categoryId(1), 1, "一秒", "一秒.mp3", ""},
@@ -119,7 +77,8 @@ class PlaybackTest : public QObject {
     const qint64 bytesPerSecond = 44100 * 2 * 2;
     const qint64 target = QFileInfo(QString::fromStdString(capturePath)).size() +
                           static_cast<qint64>(seconds * bytesPerSecond);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QString::fromStdString(capturePath)).size() >= target, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QString::fromStdString(capturePath)).size() >= target,
+                             30000);
   }
 
  private slots:
@@ -197,7 +156,8 @@ class PlaybackTest : public QObject {
     const auto first = pcm.firstNonSilentFrame(0, 200);
     const auto last = pcm.lastNonSilentFrame(200);
     QVERIFY(first && last);
-    QVERIFY2(pcm.seconds(*last - *first) > 2.0, qPrintable(QString::number(pcm.seconds(*last - *first))));
+    QVERIFY2(pcm.seconds(*last - *first) > 2.0,
+             qPrintable(QString::number(pcm.seconds(*last - *first))));
   }
 
   void loopTurnedOffLetsTheSoundEnd() {
@@ -434,6 +394,45 @@ class PlaybackTest : public QObject {
     QVERIFY(start);
     const double hz = pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
     QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // At start-up the window shows before the device opens: no mark in the title while
+  // the open is put off, a click that comes first opens the device and plays, and the
+  // open that follows finds it open.
+  void aClickBeforeThePutOffOpenPlays() {
+    board.reset();
+    AudioDevice::close();
+    AudioDevice::openLater();
+    QVERIFY(!AudioDevice::isOpen());
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    button(1)->click();
+    QVERIFY(AudioDevice::isOpen());
+    QVERIFY(stopButton()->isEnabled());
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    std::string error;
+    QVERIFY2(AudioDevice::open(&error), error.c_str());
+    QVERIFY(stopButton()->isEnabled());  // the sound plays on
+    waitForEnd();
+    QVERIFY(world->printed.empty());
+
+    const PcmCapture pcm = heard();
+    const auto start = pcm.firstNonSilentFrame(0, 200);
+    QVERIFY(start);
+    const double hz = pcm.dominantFrequency(*start + pcm.framesIn(0.2), *start + pcm.framesIn(0.7));
+    QVERIFY2(std::abs(hz - 440.0) < 3.0, qPrintable(QString::number(hz)));
+  }
+
+  // A put-off open that fails marks the title then.
+  void aPutOffOpenThatFailsMarksTheTitle() {
+    board.reset();
+    AudioDevice::close();
+    qputenv("SDL_AUDIODRIVER", "cueboard-no-such-driver");
+    AudioDevice::openLater();
+    board = std::make_unique<ViewController>();
+    QCOMPARE(board->windowTitle(), QString("音效板"));
+    QVERIFY(!AudioDevice::open());
+    QCOMPARE(board->windowTitle(), QString("音效板") + kNoDeviceMark);
   }
 
   void withoutADeviceEachPlayReportsAndNothingBreaks() {

@@ -7,10 +7,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
 #include <QPointer>
 #include <memory>
 
 #include "EditorFixture.h"
+#include "library/LoudnessStore.h"
 #include "litedb/LiteLog.h"
 #include "platform/Alert.h"
 #include "platform/OpenPanel.h"
@@ -289,6 +292,42 @@ class EditMusicViewControllerTest : public QObject {
       QCOMPARE(shownFields(*editor), (QStringList{"K12", "12", outsideTwelve, "新十二", ""}));
     }
     QVERIFY(editor->isVisible());  // the editor stays open
+  }
+
+  // The measured loudness is shown and the trim kept in the loudness table, apart from
+  // the button's row; a trim left at 0 adds no table to the library.
+  void loudnessIsShownAndTheTrimStored() {
+    writeCategoryOne();
+    startBoard();
+    auto db = dbHelper().db();
+    QVERIFY(LoudnessStore(db).prepare());
+    QVERIFY(LoudnessStore(db).setLoudness("seven.mp3", soundPath() + "seven.mp3",
+                                          Loudness{-20.5, -3.5}));
+    QVERIFY(db->executeStatements("DROP TABLE tb_Loudness"));
+    openOn(3);
+    auto* trim = editor->findChild<QDoubleSpinBox*>("spinTrim");
+    auto* loudness = editor->findChild<QLabel*>("lblLoudness");
+    QVERIFY(trim && loudness);
+    QCOMPARE(trim->value(), 0.0);
+    QCOMPARE(loudness->text(), QString("响度未测量"));
+    editor->btnSave->click();
+    QCOMPARE(editor->lblMsg->text(), QString("修改成功：三"));
+    QVERIFY(!db->tableExists("tb_Loudness"));
+
+    trim->setValue(-4.5);
+    editor->btnSave->click();
+    QCOMPARE(editor->lblMsg->text(), QString("修改成功：三"));
+    QCOMPARE(LoudnessStore(db).trimForFile("three.mp3"), -4.5);
+    QVERIFY(LoudnessStore(db).setLoudness("seven.mp3", soundPath() + "seven.mp3",
+                                          Loudness{-20.5, -3.5}));
+    editor->btnNext->click();
+    QCOMPARE(editor->tfButtonNo->text(), QString("7"));
+    QCOMPARE(trim->value(), 0.0);
+    QCOMPARE(loudness->text(), QString("响度 -20.5 LUFS，峰值 -3.5 dBTP"));
+    editor->btnPrev->click();
+    QCOMPARE(trim->value(), -4.5);
+    QCOMPARE(storedRow("K3").title, QString("三"));  // the row itself is as it was
+    QVERIFY(logged.empty());
   }
 
   void chosenFileIsShownAndStored_data() {
