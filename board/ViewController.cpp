@@ -375,6 +375,7 @@ void ViewController::musicSubMenu_ClickWithSender(QAction* sender) {
   } else if (title == kCopyRemoteCommand) {
     QGuiApplication::clipboard()->setText(remoteCommandFor(tag - kMusicTagBase));
   }
+  showCutMark();
 }
 
 QString ViewController::remoteCommandFor(int n) const {
@@ -479,16 +480,23 @@ void ViewController::showLibraryProblem(const std::string& reason) {
   showBanner();
 }
 
-QString ViewController::libraryProblem() const { return libraryLine; }
+QString ViewController::libraryProblem() const { return libraryLines().join('\n'); }
 
-// One line per fault the host must know about, each in Chinese with the technical
-// reason after it; hidden when there is none.
-QStringList ViewController::bannerLines() const {
+// What the host must know about the library: that it could not be read, that it cannot
+// be written, and the last change that failed.
+QStringList ViewController::libraryLines() const {
   QStringList lines;
   if (!libraryLine.isEmpty()) lines << libraryLine;
   const LibraryGuard& guard = libraryGuard();
   if (!guard.writeProblem().empty()) lines << qs(guard.writeProblem());
   if (!guard.lastFailure().empty()) lines << qs(guard.lastFailure());
+  return lines;
+}
+
+// One line per fault the host must know about, each in Chinese with the technical
+// reason after it; hidden when there is none.
+QStringList ViewController::bannerLines() const {
+  QStringList lines = libraryLines();
   if (!AudioDevice::isOpen() && !AudioDevice::isOpenPending()) {
     const std::string why = AudioDevice::lastError();
     lines << (why.empty() ? QString("没有音频输出设备，声音无法播放")

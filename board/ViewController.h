@@ -138,8 +138,10 @@ class ViewController : public QWidget {
   // Marks the buttons of the sounds playing (those the category shown holds) with their
   // progress; run about 20 times a second while a sound plays.
   void updatePlayingMark();
-  // Why the library could not be shown, "" once it loaded.
+  // Why the library could not be shown or changed (libraryLines() as one text), ""
+  // while it loaded and takes changes.
   QString libraryProblem() const;
+  QStringList libraryLines() const;
   // What the banner above the grid says: the library that cannot be read, a missing
   // sound device, an output or virtual microphone that failed, one line each.
   QStringList bannerLines() const;

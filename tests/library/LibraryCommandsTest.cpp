@@ -305,12 +305,14 @@ class LibraryCommandsTest : public QObject {
     QTest::addColumn<int>("n");
     QTest::addColumn<bool>("cutFirst");    // button 2's sound cut before
     QTest::addColumn<QString>("enabled");  // one letter per item: add, batch, two edits,
-                                           // delete, cut, paste
-    QTest::newRow("filled, nothing cut") << 1 << false << "yyyyyyn";
-    QTest::newRow("filled, a sound cut") << 1 << true << "yyyyyyy";
-    QTest::newRow("empty, nothing cut") << 5 << false << "yynnnnn";
-    QTest::newRow("empty, a sound cut") << 5 << true << "yynnnny";
-    QTest::newRow("row without a file") << 3 << false << "yynnyyn";
+                                           // delete, cut, paste, copy the remote
+                                           // command (a command for a button that
+                                           // is filled later is still right)
+    QTest::newRow("filled, nothing cut") << 1 << false << "yyyyyyny";
+    QTest::newRow("filled, a sound cut") << 1 << true << "yyyyyyyy";
+    QTest::newRow("empty, nothing cut") << 5 << false << "yynnnnny";
+    QTest::newRow("empty, a sound cut") << 5 << true << "yynnnnyy";
+    QTest::newRow("row without a file") << 3 << false << "yynnyyny";
   }
   void menuItemsFollowTheButton() {
     QFETCH(int, n);
