@@ -51,10 +51,21 @@ const std::regex& backupName() {
 // Newest first: by day, and within a day a copy taken later after one taken earlier; a
 // daily copy is taken before the first change of its day, so before any restore of it.
 std::string sortKey(const std::smatch& match) {
-  return match[1].str() + (match[2].matched
-                               ? "-" + match[2].str() + match[3].str() + match[4].str() +
-                                     (match[5].matched ? "." + match[5].str() : "")
-                               : std::string("-000000"));
+  // Built piece by piece: GCC 12 misreads a chain of + as overlapping copies.
+  std::string key = match[1].str();
+  key += '-';
+  if (!match[2].matched) {
+    key += "000000";
+    return key;
+  }
+  key += match[2].str();
+  key += match[3].str();
+  key += match[4].str();
+  if (match[5].matched) {
+    key += '.';
+    key += match[5].str();
+  }
+  return key;
 }
 
 }  // namespace
