@@ -53,14 +53,6 @@ struct Staging {
   }
 };
 
-bool sameContents(const std::string& a, const std::string& b) {
-  std::ifstream left(a, std::ios::binary);
-  std::ifstream right(b, std::ios::binary);
-  if (!left || !right) return false;
-  return std::equal(std::istreambuf_iterator<char>(left), std::istreambuf_iterator<char>(),
-                    std::istreambuf_iterator<char>(right), std::istreambuf_iterator<char>());
-}
-
 // Brings `source` into the sound folder as `name`, as an added sound comes in: the
 // same sound already there is used as it is, a different one under that name makes
 // this one "name (2).ext" (or the first free number). The name it has there, "" on
@@ -74,7 +66,7 @@ std::string placeSound(const std::string& source, const std::string& name, std::
     const std::string candidate = k == 1 ? name : stem + " (" + std::to_string(k) + ")" + suffix;
     const std::string path = soundPath() + candidate;
     if (files.fileExistsAtPath(path)) {
-      if (sameContents(source, path)) return candidate;
+      if (files.contentsEqualAtPathAndPath(source, path)) return candidate;
       continue;
     }
     return files.copyItemAtPathToPath(source, path, error) ? candidate : std::string();

@@ -31,14 +31,6 @@ std::string newButtonId() {
   return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
 
-bool sameContents(const std::string& a, const std::string& b) {
-  std::ifstream left(a, std::ios::binary);
-  std::ifstream right(b, std::ios::binary);
-  if (!left || !right) return false;
-  return std::equal(std::istreambuf_iterator<char>(left), std::istreambuf_iterator<char>(),
-                    std::istreambuf_iterator<char>(right), std::istreambuf_iterator<char>());
-}
-
 bool readable(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
 
 std::optional<std::string> cached(const ButtonTextMap& cache, int n) {
@@ -70,8 +62,8 @@ LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& s
   // A file of that name is already in the folder. The same sound is simply reused; a
   // different one must not be played in its place, so this one goes in under the first
   // free name "name (2).mp3", "name (3).mp3", ...
-  if (!files.fileExistsAtPath(destination) || sameContents(sourcePath, destination) ||
-      !readable(sourcePath)) {
+  if (!files.fileExistsAtPath(destination) ||
+      files.contentsEqualAtPathAndPath(sourcePath, destination) || !readable(sourcePath)) {
     return sound;
   }
   const std::string stem = ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
@@ -80,7 +72,7 @@ LibraryCommands::ImportedSound LibraryCommands::importSound(const std::string& s
     const std::string candidate = stem + " (" + std::to_string(k) + ")" + suffix;
     const std::string candidatePath = soundPath() + candidate;
     if (files.fileExistsAtPath(candidatePath)) {
-      if (sameContents(sourcePath, candidatePath)) {
+      if (files.contentsEqualAtPathAndPath(sourcePath, candidatePath)) {
         sound.fileName = candidate;  // imported before under this name
         return sound;
       }

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <system_error>
 
@@ -82,7 +84,8 @@ bool copyTree(const fs::path& from, const fs::path& to, std::error_code& error) 
       }
       return false;
     }
-    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
+                    error);
     return !error && syncToDisk(to, error);
   }
   // Sockets, devices and pipes have no place in a sound library.
@@ -145,7 +148,8 @@ bool FileManager::fileExistsAtPath(const std::string& path) const {
   return fs::exists(fs::path(path), error);
 }
 
-bool FileManager::createDirectoryAtPathWithIntermediateDirectories(const std::string& path, bool intermediate,
+bool FileManager::createDirectoryAtPathWithIntermediateDirectories(const std::string& path,
+                                                                   bool intermediate,
                                                                    std::string* error) {
   if (path.empty()) {
     setError(error, "Could not create a folder: the path is empty.");
@@ -169,7 +173,8 @@ bool FileManager::createDirectoryAtPathWithIntermediateDirectories(const std::st
   return false;
 }
 
-bool FileManager::copyItemAtPathToPath(const std::string& from, const std::string& to, std::string* error) {
+bool FileManager::copyItemAtPathToPath(const std::string& from, const std::string& to,
+                                       std::string* error) {
   auto fail = [&](const std::string& reason) {
     setError(error, "Could not copy " + quoted(from) + " to " + quoted(to) + ": " + reason + ".");
     return false;
@@ -197,7 +202,8 @@ bool FileManager::copyItemAtPathToPath(const std::string& from, const std::strin
   const fs::path canonicalSource = fs::weakly_canonical(source, code);
   const fs::path canonicalTarget = fs::weakly_canonical(target, code);
   if (!code && fs::is_directory(source) &&
-      std::mismatch(canonicalSource.begin(), canonicalSource.end(), canonicalTarget.begin(), canonicalTarget.end())
+      std::mismatch(canonicalSource.begin(), canonicalSource.end(), canonicalTarget.begin(),
+                    canonicalTarget.end())
               .first == canonicalSource.end()) {
     return fail("a folder cannot be copied into itself");
   }
@@ -234,4 +240,12 @@ int FileManager::removePartialCopiesInFolder(const std::string& folder) {
     }
   }
   return removed;
+}
+
+bool FileManager::contentsEqualAtPathAndPath(const std::string& a, const std::string& b) const {
+  std::ifstream left(a, std::ios::binary);
+  std::ifstream right(b, std::ios::binary);
+  if (!left || !right) return false;
+  return std::equal(std::istreambuf_iterator<char>(left), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(right), std::istreambuf_iterator<char>());
 }

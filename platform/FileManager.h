@@ -31,6 +31,9 @@ class FileManager {
   // this returns true: a crash after it leaves the whole copy under `to`.
   bool copyItemAtPathToPath(const std::string& from, const std::string& to, std::string* error);
 
+  // True when both are readable files with the same bytes.
+  bool contentsEqualAtPathAndPath(const std::string& a, const std::string& b) const;
+
   // Whether a name is that of a copy under way (".name.partial-<pid>-<n>"), which only a
   // crash in the middle of a copy leaves behind.
   static bool isPartialCopyName(const std::string& name);
