@@ -57,7 +57,8 @@ class PcmCapture {
     return static_cast<std::size_t>(std::llround(seconds * _frequency));
   }
   std::int16_t sample(std::size_t frame, int channel) const {
-    return _samples[frame * static_cast<std::size_t>(_channels) + static_cast<std::size_t>(channel)];
+    return _samples[frame * static_cast<std::size_t>(_channels) +
+                    static_cast<std::size_t>(channel)];
   }
 
   // Root mean square of every sample of frames [begin, end), all channels, in sample
@@ -87,10 +88,30 @@ class PcmCapture {
   // Frequency in Hz of the strongest component of frames [begin, end) (the channels
   // averaged): the peak of a Hann-windowed DFT over the longest power-of-two stretch
   // from `begin`, refined between bins. 0 when the range is too short or silent.
+  //
+  // Runs of digital silence inside the sound are left out: SDL's disk device at no
+  // delay asks for sound as fast as it can be mixed, so a decoder that a loaded machine
+  // holds back leaves a gap where a real device would have waited. The sound after the
+  // gap goes on where it stopped, so the frames without the gaps are the sound itself;
+  // a sound that skipped frames would still show at a wrong pitch.
   double dominantFrequency(std::size_t begin, std::size_t end) const {
     end = std::min(end, frameCount());
+    std::vector<std::size_t> frames;
+    frames.reserve(end > begin ? end - begin : 0);
+    constexpr std::size_t kGapFrames = 4;  // a tone's own zero samples never run this long
+    for (std::size_t frame = begin; frame < frameCount() && frames.size() < end - begin;) {
+      std::size_t silent = frame;
+      while (silent < frameCount() && isDigitalSilence(silent)) ++silent;
+      if (silent - frame >= kGapFrames) {
+        frame = silent;
+        continue;
+      }
+      for (; frame <= silent && frame < frameCount() && frames.size() < end - begin; ++frame) {
+        frames.push_back(frame);
+      }
+    }
     std::size_t size = 1;
-    while (begin < end && size * 2 <= end - begin && size < (std::size_t{1} << 16)) {
+    while (size * 2 <= frames.size() && size < (std::size_t{1} << 16)) {
       size *= 2;
     }
     if (size < 64 || _frequency <= 0) {
@@ -101,7 +122,7 @@ class PcmCapture {
     for (std::size_t i = 0; i < size; ++i) {
       double mono = 0.0;
       for (int c = 0; c < _channels; ++c) {
-        mono += sample(begin + i, c);
+        mono += sample(frames[i], c);
       }
       const double window = 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / (size - 1));
       bins[i] = mono / _channels * window;
@@ -171,6 +192,7 @@ class PcmCapture {
   }
 
  private:
+  bool isDigitalSilence(std::size_t frame) const { return !isLoud(frame, 0); }
   bool isLoud(std::size_t frame, int threshold) const {
     for (int c = 0; c < _channels; ++c) {
       if (std::abs(static_cast<int>(sample(frame, c))) > threshold) {
