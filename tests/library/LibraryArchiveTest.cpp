@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "../board/BoardFixture.h"
+#include "LibraryTestFiles.h"
 #include "board/ViewController.h"
 #include "library/ContextMenus.h"
 #include "library/LibraryArchive.h"
@@ -21,29 +22,6 @@
 #include "platform/OpenPanel.h"
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-// Every file below `root` with its content.
-QStringList snapshot(const QString& root) {
-  QStringList entries;
-  QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    entries << QDir(root).relativeFilePath(path) + "=" + QString::number(qHash(readAll(path)), 16);
-  }
-  entries.sort();
-  return entries;
-}
 
 // Every row of the library, all columns, in a stable order.
 QStringList libraryRows() {
@@ -98,15 +76,9 @@ class LibraryArchiveTest : public QObject {
   QString sounds() const { return QString::fromStdString(soundPath()); }
 
   void choose(int tag, const char* title) {
-    auto* owner = board->viewWithTag<QPushButton>(tag);
-    QVERIFY(owner && contextMenuOf(owner));
-    for (QAction* action : contextMenuOf(owner)->actions()) {
-      if (action->text() == QString::fromUtf8(title)) {
-        action->trigger();
-        return;
-      }
-    }
-    QFAIL(title);
+    QAction* item = menuItem(*board, tag, title);
+    QVERIFY2(item, title);
+    item->trigger();
   }
   void pick(const QString& path) {
     OpenPanel::setResponderForTesting([path](OpenPanel& panel) {

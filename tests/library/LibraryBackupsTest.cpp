@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "../board/BoardFixture.h"
+#include "LibraryTestFiles.h"
 #include "board/ViewController.h"
 #include "library/ContextMenus.h"
 #include "library/LibraryBackups.h"
@@ -50,15 +51,9 @@ class LibraryBackupsTest : public QObject {
   }
 
   void choose(int tag, const char* title) {
-    auto* owner = board->viewWithTag<QPushButton>(tag);
-    QVERIFY(owner && contextMenuOf(owner));
-    for (QAction* action : contextMenuOf(owner)->actions()) {
-      if (action->text() == QString::fromUtf8(title)) {
-        action->trigger();
-        return;
-      }
-    }
-    QFAIL(title);
+    QAction* item = menuItem(*board, tag, title);
+    QVERIFY2(item, title);
+    item->trigger();
   }
   void answerConfirmation(bool yes) {
     Alert::setResponderForTesting([this, yes](const Alert& alert) {

@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "../board/BoardFixture.h"
+#include "LibraryTestFiles.h"
 #include "board/ViewController.h"
 #include "editor/EditMusicViewController.h"
 #include "library/ContextMenus.h"
@@ -32,28 +33,6 @@
 #include "platform/OpenPanel.h"
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-// Every file below `root` with its content: what the host has there.
-QStringList snapshot(const QString& root) {
-  QStringList entries;
-  QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    entries << QDir(root).relativeFilePath(path) + "=" + QString::number(qHash(readAll(path)), 16);
-  }
-  entries.sort();
-  return entries;
-}
 
 long long rowsIn(const std::string& path) { return LibraryBackups::soundCount(path); }
 
@@ -97,15 +76,9 @@ class LibraryGuardTest : public QObject {
   QPushButton* button(int n) { return board->viewWithTag<QPushButton>(100 + n); }
 
   void choose(int tag, const char* title) {
-    auto* owner = board->viewWithTag<QPushButton>(tag);
-    QVERIFY(owner && contextMenuOf(owner));
-    for (QAction* action : contextMenuOf(owner)->actions()) {
-      if (action->text() == QString::fromUtf8(title)) {
-        action->trigger();
-        return;
-      }
-    }
-    QFAIL(title);
+    QAction* item = menuItem(*board, tag, title);
+    QVERIFY2(item, title);
+    item->trigger();
   }
 
   // The host's library: three sounds of category 1, their files, and a backup of
