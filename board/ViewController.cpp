@@ -238,9 +238,12 @@ void ViewController::initClassMenu() {
   for (int tag = 1; tag <= kCategoryCount; ++tag) {
     auto* button = taggedAs<QPushButton>(this, tag);
     if (!button) continue;
-    attachContextMenu(button, menu_titles::kClassMenu, classMenuItems(),
-                      classMenuHasSeparatorBefore, tag,
-                      [this](QAction* item) { classSubMenu_ClickWithSender(item); });
+    attachContextMenu(
+        button, menu_titles::kClassMenu, classMenuItems(), classMenuHasSeparatorBefore, tag,
+        [this](QAction* item) { classSubMenu_ClickWithSender(item); },
+        [this, tag](QMenu* menu) {
+          for (const ExtraMenuItem& extra : extraClassMenuItems) addExtraItem(menu, tag, extra);
+        });
     connect(button, &QPushButton::clicked, this, [this, button] { btnClassX_Click(button); });
     const bool current = board->currentClassId().find(std::to_string(tag)) != std::string::npos;
     setTitleColor(button, current ? Qt::red : Qt::black);
@@ -263,10 +266,12 @@ void ViewController::initMusicMenu() {
   for (int n = 1; n <= kButtonCount; ++n) {
     QPushButton* button = soundButton(n);
     if (!button) continue;
-    QMenu* menu = attachContextMenu(button, menu_titles::kMusicMenu, musicMenuItems(),
-                                    musicMenuHasSeparatorBefore, kMusicTagBase + n,
-                                    [this](QAction* item) { musicSubMenu_ClickWithSender(item); });
-    connect(menu, &QMenu::aboutToShow, this, [this, n] { updateMusicMenu(n); });
+    attachContextMenu(
+        button, menu_titles::kMusicMenu, musicMenuItems(), musicMenuHasSeparatorBefore,
+        kMusicTagBase + n, [this](QAction* item) { musicSubMenu_ClickWithSender(item); },
+        [this, n](QMenu* menu) {
+          connect(menu, &QMenu::aboutToShow, this, [this, n] { updateMusicMenu(n); });
+        });
     connect(button, &QPushButton::clicked, this, [this, button] { btnMusicX_Click(button); });
     setTitleColor(button, Qt::black);
   }
@@ -385,17 +390,23 @@ QString ViewController::remoteCommandFor(int n) const {
   return QString("cueboard play %1 %2").arg(category).arg(n);
 }
 
+// The item goes into the category menus already built and into each one built later.
 void ViewController::addClassMenuItem(const QString& title, std::function<void()> action) {
+  extraClassMenuItems.push_back({title, std::move(action)});
   for (int tag = 1; tag <= kCategoryCount; ++tag) {
     auto* button = taggedAs<QPushButton>(this, tag);
-    QMenu* menu = button ? contextMenuOf(button) : nullptr;
-    if (!menu) continue;
-    menu->addSeparator();
-    QAction* item = menu->addAction(title);
-    item->setProperty("tag", tag);
-    connect(item, &QAction::triggered, this, [action] { action(); });
+    if (QMenu* menu = button ? builtContextMenuOf(button) : nullptr) {
+      addExtraItem(menu, tag, extraClassMenuItems.back());
+    }
   }
   showCutMark();
+}
+
+void ViewController::addExtraItem(QMenu* menu, int tag, const ExtraMenuItem& extra) {
+  menu->addSeparator();
+  QAction* item = menu->addAction(extra.title);
+  item->setProperty("tag", tag);
+  connect(item, &QAction::triggered, this, [action = extra.action] { action(); });
 }
 
 // Only what can be done is offered: an empty button has nothing to edit, delete or

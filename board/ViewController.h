@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "board/Board.h"
 
@@ -28,6 +29,7 @@ class QAction;
 class QCheckBox;
 class QKeyEvent;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -193,7 +195,14 @@ class ViewController : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // An item the program added to every category menu (addClassMenuItem).
+  struct ExtraMenuItem {
+    QString title;
+    std::function<void()> action;
+  };
+
   void setTitleColor(QPushButton* button, const QColor& color);
+  void addExtraItem(QMenu* menu, int tag, const ExtraMenuItem& extra);
 
   // Declared first, so that it goes last: the window's parts refer to it.
   std::unique_ptr<Board> ownBoard;
@@ -213,6 +222,7 @@ class ViewController : public QWidget {
   std::unique_ptr<GlobalHotkeys> global;
   std::unique_ptr<SoundOutput> output;
   std::unique_ptr<BackupCommands> backups;
+  std::vector<ExtraMenuItem> extraClassMenuItems;
   BoardDrops* dropHandler = nullptr;
   QFileSystemWatcher* soundFolderWatcher = nullptr;
   QTimer* playingMarkTimer = nullptr;

@@ -7,7 +7,9 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
+#include <functional>
 #include <map>
+#include <utility>
 
 using namespace menu_titles;
 
@@ -97,31 +99,82 @@ QIcon standardImageNamed(const std::string& name) {
   return looked->emplace(name, lookUpStandardImage(name)).first->second;
 }
 
-QMenu* attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,
-                         bool (*separatorBefore)(int), int tag,
-                         std::function<void(QAction*)> action) {
-  auto* menu = new QMenu(QString::fromUtf8(title), button);
-  for (int i = 1; i <= static_cast<int>(items.size()); ++i) {
-    const auto found = items.find(i);
-    if (found == items.end()) continue;
-    if (separatorBefore(i)) menu->addSeparator();
-    auto* item = new QAction(QString::fromStdString(found->second.title), menu);
-    item->setShortcut(QKeySequence(QString::number(i)));
-    // The key equivalent works inside the open menu only, never as a window shortcut.
-    item->setShortcutContext(Qt::WidgetShortcut);
-    item->setProperty("tag", tag);
-    item->setIcon(standardImageNamed(found->second.ico));
-    item->setIconVisibleInMenu(true);
-    QObject::connect(item, &QAction::triggered, menu, [item, action] { action(item); });
-    menu->addAction(item);
+namespace {
+// What a button's menu is made of, until it is first wanted; then the menu itself.
+class ContextMenuRecipe : public QObject {
+ public:
+  ContextMenuRecipe(QPushButton* button, const char* title, const MenuItems& items,
+                    bool (*separatorBefore)(int), int tag, std::function<void(QAction*)> action,
+                    std::function<void(QMenu*)> built)
+      : QObject(button),
+        button(button),
+        title(title),
+        items(items),
+        separatorBefore(separatorBefore),
+        tag(tag),
+        action(std::move(action)),
+        built(std::move(built)) {}
+
+  QMenu* menu() {
+    if (!made) made = build();
+    return made;
   }
-  button->setProperty(kMenuProperty, QVariant::fromValue(static_cast<QObject*>(menu)));
+  QMenu* menuIfBuilt() const { return made; }
+
+ private:
+  QMenu* build() {
+    auto* menu = new QMenu(QString::fromUtf8(title), button);
+    for (int i = 1; i <= static_cast<int>(items.size()); ++i) {
+      const auto found = items.find(i);
+      if (found == items.end()) continue;
+      if (separatorBefore(i)) menu->addSeparator();
+      auto* item = new QAction(QString::fromStdString(found->second.title), menu);
+      item->setShortcut(QKeySequence(QString::number(i)));
+      // The key equivalent works inside the open menu only, never as a window shortcut.
+      item->setShortcutContext(Qt::WidgetShortcut);
+      item->setProperty("tag", tag);
+      item->setIcon(standardImageNamed(found->second.ico));
+      item->setIconVisibleInMenu(true);
+      QObject::connect(item, &QAction::triggered, menu, [item, action = action] { action(item); });
+      menu->addAction(item);
+    }
+    if (built) built(menu);
+    return menu;
+  }
+
+  QPushButton* button;
+  const char* title;
+  const MenuItems& items;
+  bool (*separatorBefore)(int);
+  int tag;
+  std::function<void(QAction*)> action;
+  std::function<void(QMenu*)> built;
+  QMenu* made = nullptr;
+};
+
+ContextMenuRecipe* recipeOf(const QPushButton* button) {
+  return dynamic_cast<ContextMenuRecipe*>(button->property(kMenuProperty).value<QObject*>());
+}
+}  // namespace
+
+void attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,
+                       bool (*separatorBefore)(int), int tag, std::function<void(QAction*)> action,
+                       std::function<void(QMenu*)> built) {
+  auto* recipe = new ContextMenuRecipe(button, title, items, separatorBefore, tag,
+                                       std::move(action), std::move(built));
+  button->setProperty(kMenuProperty, QVariant::fromValue(static_cast<QObject*>(recipe)));
   button->setContextMenuPolicy(Qt::CustomContextMenu);
-  QObject::connect(button, &QWidget::customContextMenuRequested, menu,
-                   [button, menu](const QPoint& pos) { menu->popup(button->mapToGlobal(pos)); });
-  return menu;
+  QObject::connect(
+      button, &QWidget::customContextMenuRequested, recipe,
+      [button, recipe](const QPoint& pos) { recipe->menu()->popup(button->mapToGlobal(pos)); });
 }
 
 QMenu* contextMenuOf(const QPushButton* button) {
-  return qobject_cast<QMenu*>(button->property(kMenuProperty).value<QObject*>());
+  ContextMenuRecipe* recipe = recipeOf(button);
+  return recipe ? recipe->menu() : nullptr;
+}
+
+QMenu* builtContextMenuOf(const QPushButton* button) {
+  ContextMenuRecipe* recipe = recipeOf(button);
+  return recipe ? recipe->menuIfBuilt() : nullptr;
 }

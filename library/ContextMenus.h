@@ -1,8 +1,9 @@
 // The right-click menus of the board's buttons: what each menu holds (titles, images,
 // separators, key equivalents) and how one is built for a button. Each of the five
-// category buttons and the 40 sound buttons gets its own menu, built once at start-up
-// and owned by its button; every item carries the tag of its button, so a command
-// knows which button it acts on whatever was clicked before.
+// category buttons and the 40 sound buttons gets its own menu, owned by its button and
+// built the first time it is wanted (45 menus built ahead would hold up the window's
+// first showing); every item carries the tag of its button, so a command knows which
+// button it acts on whatever was clicked before.
 //
 // Thread-safety: main (GUI) thread only.
 #pragma once
@@ -51,12 +52,18 @@ bool musicMenuHasSeparatorBefore(int item);
 // a null icon for a name it does not know.
 QIcon standardImageNamed(const std::string& name);
 
-// Builds the menu for `button` (which then owns it) and opens it on a right-click or the
-// keyboard's menu key. Item i gets the key equivalent "i", the tag `tag` and, when
-// chosen, calls `action` with itself.
-QMenu* attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,
-                         bool (*separatorBefore)(int), int tag,
-                         std::function<void(QAction*)> action);
+// Gives `button` a menu that opens on a right-click or the keyboard's menu key. The menu
+// is built (and then owned by the button) the first time it is opened or asked for with
+// contextMenuOf(). Item i gets the key equivalent "i", the tag `tag` and, when chosen,
+// calls `action` with itself; `built`, when given, is called with the menu once it is
+// built, before it first shows.
+void attachContextMenu(QPushButton* button, const char* title, const MenuItems& items,
+                       bool (*separatorBefore)(int), int tag, std::function<void(QAction*)> action,
+                       std::function<void(QMenu*)> built = {});
 
-// The menu attached to `button`, or nullptr.
+// The menu attached to `button`, built now if it was not yet; nullptr when the button
+// has none.
 QMenu* contextMenuOf(const QPushButton* button);
+
+// The menu attached to `button` if it has been built; nullptr otherwise.
+QMenu* builtContextMenuOf(const QPushButton* button);

@@ -1,13 +1,14 @@
 // The board's start-up, category loading, hotkey labels, category bar and links.
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QMenu>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QCheckBox>
 #include <QSlider>
+#include <algorithm>
 #include <memory>
 
 #include "BoardFixture.h"
@@ -39,7 +40,8 @@ class UrlCatcher : public QObject {
   Q_OBJECT
  public:
   UrlCatcher() {
-    for (const char* scheme : {"https", "http", "file"}) QDesktopServices::setUrlHandler(scheme, this, "open");
+    for (const char* scheme : {"https", "http", "file"})
+      QDesktopServices::setUrlHandler(scheme, this, "open");
   }
   ~UrlCatcher() override {
     for (const char* scheme : {"https", "http", "file"}) QDesktopServices::unsetUrlHandler(scheme);
@@ -102,10 +104,14 @@ class ViewControllerTest : public QObject {
     QTest::addColumn<int>("checkedRadio");
     QTest::addColumn<QVariant>("storedLoop");
     QTest::addColumn<bool>("loopOn");
-    QTest::newRow("volume 40, built-in, loop on") << QVariant(40) << "音量：40" << 1 << 1 << QVariant(1) << true;
-    QTest::newRow("volume 0 means 85") << QVariant(0) << "音量：85" << 2 << 2 << QVariant(0) << false;
-    QTest::newRow("fractional volume truncated") << QVariant(33.9) << "音量：33" << 0 << 0 << QVariant() << false;
-    QTest::newRow("unknown hotkey mode") << QVariant(100) << "音量：100" << 7 << 0 << QVariant(1) << true;
+    QTest::newRow("volume 40, built-in, loop on")
+        << QVariant(40) << "音量：40" << 1 << 1 << QVariant(1) << true;
+    QTest::newRow("volume 0 means 85")
+        << QVariant(0) << "音量：85" << 2 << 2 << QVariant(0) << false;
+    QTest::newRow("fractional volume truncated")
+        << QVariant(33.9) << "音量：33" << 0 << 0 << QVariant() << false;
+    QTest::newRow("unknown hotkey mode")
+        << QVariant(100) << "音量：100" << 7 << 0 << QVariant(1) << true;
   }
   void storedSettingsComeBack() {
     QFETCH(QVariant, storedVolume);
@@ -125,7 +131,8 @@ class ViewControllerTest : public QObject {
     ViewController board;
     QCOMPARE(board.findChild<QLabel*>("tfVolume")->text(), volumeText);
     QCOMPARE(board.sliderVolumeValue(), float(volumeText.mid(3).toInt()));
-    for (int tag = 0; tag <= 2; ++tag) QCOMPARE(radio(board, tag)->isChecked(), tag == checkedRadio);
+    for (int tag = 0; tag <= 2; ++tag)
+      QCOMPARE(radio(board, tag)->isChecked(), tag == checkedRadio);
     QCOMPARE(board.findChild<QCheckBox*>("chkLoop")->isChecked(), loopOn);
   }
 
@@ -242,7 +249,8 @@ class ViewControllerTest : public QObject {
     // Only the row whose ClassId is exactly the crafted text is shown.
     QCOMPARE(dicButtonId(), (ButtonTextMap{{2, "ODD"}}));
     QCOMPARE(soundButton(board, 1)->text(), QString());
-    auto rs = board.database()->executeQueryWithArgumentsInArray("SELECT count(*) AS n FROM tb_Button", {});
+    auto rs = board.database()->executeQueryWithArgumentsInArray(
+        "SELECT count(*) AS n FROM tb_Button", {});
     QVERIFY(rs);
     QVERIFY(rs->next());
     QCOMPARE(rs->intForColumn("n"), 5);
@@ -265,7 +273,8 @@ class ViewControllerTest : public QObject {
     UserDefaults::standardUserDefaults().setIntegerForKey(hotkeyTag, "hotkeyTag");
     ViewController board;
     hotkeyLabel(board, 10)->setText("Z");  // a label without a row
-    world->changeLibrary("UPDATE tb_Button SET Hotkey = 'Num 2', Title = '大掌声' WHERE ButtonId = 'B3'");
+    world->changeLibrary(
+        "UPDATE tb_Button SET Hotkey = 'Num 2', Title = '大掌声' WHERE ButtonId = 'B3'");
     NotificationCenter::defaultCenter().postNotificationName("refreshBtnMusic");
     QCOMPARE(hotkeyLabel(board, 3)->text(), label3);
     QCOMPARE(soundButton(board, 3)->text(), QString("大掌声"));
@@ -352,16 +361,39 @@ class ViewControllerTest : public QObject {
     QCOMPARE(board.remoteCommandFor(12), QString("cueboard play 12"));
   }
 
-  // The program's own entries go after the library's in every category's menu.
+  // The program's own entries go after the library's in every category's menu, once,
+  // whether the menu was built before the entry was added or is built afterwards.
+  void addedCategoryMenuItemsComeLastAndCarryTheirCategory_data() {
+    QTest::addColumn<QList<int>>("openedBefore");
+    QTest::newRow("no menu opened yet") << QList<int>{};
+    QTest::newRow("two menus opened before") << QList<int>{2, 5};
+    QTest::newRow("every menu opened before") << QList<int>{1, 2, 3, 4, 5};
+  }
   void addedCategoryMenuItemsComeLastAndCarryTheirCategory() {
+    QFETCH(QList<int>, openedBefore);
     world->writeLibrary({});
     ViewController board;
+    for (int k : openedBefore) {
+      QPushButton* button = categoryButton(board, k);
+      emit button->customContextMenuRequested(QPoint(2, 2));
+      QMenu* menu = contextMenuOf(button);
+      QVERIFY(menu);
+      QTRY_VERIFY(menu->isVisible());
+      menu->close();
+    }
     QList<int> chosen;
     board.addClassMenuItem("远程控制…", [&chosen] { chosen << 1; });
+    // Adding the entry builds no menu: each is built when first wanted.
+    for (int k = 1; k <= 5; ++k) {
+      QCOMPARE(builtContextMenuOf(categoryButton(board, k)) != nullptr, openedBefore.contains(k));
+    }
     for (int k = 1; k <= 5; ++k) {
       const QList<QAction*> items = contextMenuOf(categoryButton(board, k))->actions();
       QVERIFY(items.size() >= 2);
       QCOMPARE(items.last()->text(), QString("远程控制…"));
+      QCOMPARE(std::count_if(items.begin(), items.end(),
+                             [](QAction* item) { return item->text() == "远程控制…"; }),
+               1);
       QVERIFY(items[items.size() - 2]->isSeparator());
       QCOMPARE(items.last()->property("tag").toInt(), k);
     }
