@@ -145,8 +145,8 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
       delegate.applicationShouldTerminateAfterLastWindowClosed());
   quitCleanlyOnSignals(app);
 
-  // The device opens once the window is up (opening it takes a while); a click that
-  // comes first opens it itself.
+  // The device opens once the window is on the screen (opening it takes a while); a
+  // click that comes first opens it itself.
   AudioDevice::openLater();
 
   // A damaged library is moved aside before anything reads it; the board starts on the
@@ -176,15 +176,13 @@ extern "C" CUEBOARD_BOARD_ENTRY int cueboardBoardMain(int argc, char* argv[], bo
     });
     TrayIcon tray(board, window);
     tray.showWindow(minimized);
-    QTimer::singleShot(0, &app, [] {
+    // The sound device, then the HTTP and WebSocket API, once the window is on the
+    // screen: the host waits for the window, not for a device or a port.
+    AfterFirstPaint startTheRest(window, [&remoteControl] {
       std::string audioError;
       if (!AudioDevice::open(&audioError)) {
         consolePrint("没有可用的音频输出设备，声音无法播放：" + audioError);
       }
-    });
-    // The HTTP and WebSocket API starts once the window is on the screen: the host
-    // waits for the window, not for a port.
-    AfterFirstPaint startRemoteControl(window, [&remoteControl] {
       remoteControl.apply();
       if (!remoteControl.problem().isEmpty()) {
         consolePrint("远程控制不可用：" + remoteControl.problem().toStdString());
