@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -22,9 +23,12 @@ inline std::string engineFixture(const char* name) {
 class EngineHarness : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A parameterised test's name ("Name/2") would make a folder within a folder, and
+    // only the inner one would be removed afterwards.
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '-');
     dir = std::filesystem::temp_directory_path() /
-          ("cueboard-engine-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+          ("cueboard-engine-" + std::to_string(::getpid()) + "-" + test);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     capturePath = (dir / "device.pcm").string();
