@@ -485,7 +485,9 @@ class SoundOutputTest : public QObject {
     program.setProcessEnvironment(env);
     program.start(CUEBOARD_BINARY, {});
     QVERIFY(program.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(ourModules(server, "module-loopback") == 1, 20000);
+    // Bounded by the clock: QTRY counts its tries, each a pactl run here, not the time.
+    QVERIFY2(QTest::qWaitFor([&] { return ourModules(server, "module-loopback") == 1; }, 20000),
+             "the program loaded no loopback of ours within 20 s");
     QCOMPARE(ourModules(server, "module-null-sink"), 1);
     QCOMPARE(ourModules(server, "module-remap-source"), 1);
     ::kill(program.processId(), signal);

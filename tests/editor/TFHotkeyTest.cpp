@@ -130,6 +130,11 @@ class TFHotkeyTest : public QObject {
                             << "Q";
     QTest::newRow("Shift alone") << int(Qt::Key_Shift) << uint(kScanShift) << none << ""
                                  << "Q";
+    QTest::newRow("left Super alone") << int(Qt::Key_Super_L) << uint(kScanSuperLeft) << none << ""
+                                      << "Q";
+    QTest::newRow("right Super alone")
+        << int(Qt::Key_Super_R) << uint(kScanSuperRight) << none << ""
+        << "Q";
   }
   void releasedKeyIsCaptured() {
     QFETCH(int, key);

@@ -266,10 +266,16 @@ class LibraryCommandsTest : public QObject {
       // Each item carries the status light or symbol of its own image.
       const QString image = kImageOfItem.value(action->text());
       QVERIFY2(!image.isEmpty(), qPrintable(action->text()));
-      QCOMPARE(action->icon().pixmap(16).toImage(),
-               standardImageNamed(image.toStdString()).pixmap(16).toImage());
+      QVERIFY2(action->icon().pixmap(16).toImage() ==
+                   standardImageNamed(image.toStdString()).pixmap(16).toImage(),
+               qPrintable(action->text() + " does not show " + image));
     }
     QCOMPARE(seen, layout);
+    // Partly available (cut) is a light of its own, not the available one (paste).
+    if (layout.contains("剪切音效")) {
+      QVERIFY(item(tag, "剪切音效")->icon().pixmap(16).toImage() !=
+              item(tag, "粘贴音效")->icon().pixmap(16).toImage());
+    }
   }
 
   void everyButtonHasItsOwnMenu() {
