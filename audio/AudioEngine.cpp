@@ -7,10 +7,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "audio/SdlLibrary.h"
+
 namespace {
 
 std::string sdlError(const char* fallback) {
-  const char* text = SDL_GetError();
+  const SdlLibrary* sdl = sdlLibrary();
+  const char* text = sdl != nullptr ? sdl->GetError() : nullptr;
   return text != nullptr && *text != '\0' ? std::string(text) : std::string(fallback);
 }
 
@@ -30,40 +33,46 @@ AudioEngine::AudioEngine() = default;
 AudioEngine::~AudioEngine() { close(); }
 
 bool AudioEngine::startAudio(bool restart, const std::string& driver, std::string* why) {
+  // SDL2 is loaded here, the first time sound is wanted.
+  const SdlLibrary* sdl = sdlLibrary(why);
+  if (sdl == nullptr) {
+    return false;
+  }
   if (restart && audioIsStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl->QuitSubSystem(SDL_INIT_AUDIO);
     audioIsStarted = false;
   }
   if (audioIsStarted) {
     return true;
   }
   // How the sound server lists us in its mixer (default hints only: the environment wins).
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
-  SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
-  SDL_ClearError();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+  sdl->SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Cueboard", SDL_HINT_DEFAULT);
+  sdl->SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Sound board", SDL_HINT_DEFAULT);
+  sdl->ClearError();
+  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) {
     if (why != nullptr) {
       *why = sdlError("the sound system did not start");
     }
     return false;
   }
   audioIsStarted = true;
-  const char* current = SDL_GetCurrentAudioDriver();
+  const char* current = sdl->GetCurrentAudioDriver();
   if (!driver.empty() && (current == nullptr || driver != current)) {
     // The driver asked for replaces SDL's choice; one that cannot start hands back.
-    if (SDL_AudioInit(driver.c_str()) != 0) {
-      SDL_AudioInit(nullptr);
+    if (sdl->AudioInit(driver.c_str()) != 0) {
+      sdl->AudioInit(nullptr);
     }
   }
   // Starting reports every device already there as added; only later arrivals count.
-  SDL_PumpEvents();
-  SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
+  sdl->PumpEvents();
+  sdl->FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
   return true;
 }
 
 void AudioEngine::stopAudio() {
   if (audioIsStarted) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    const SdlLibrary* sdl = sdlLibrary();
+    sdl->QuitSubSystem(SDL_INIT_AUDIO);
     audioIsStarted = false;
   }
 }
@@ -72,12 +81,13 @@ bool AudioEngine::audioStarted() { return audioIsStarted; }
 
 std::vector<std::string> AudioEngine::outputDeviceNames() {
   std::vector<std::string> names;
-  if (!audioIsStarted) {
+  const SdlLibrary* sdl = sdlLibrary();
+  if (!audioIsStarted || sdl == nullptr) {
     return names;
   }
-  const int count = SDL_GetNumAudioDevices(0);
+  const int count = sdl->GetNumAudioDevices(0);
   for (int i = 0; i < count; ++i) {
-    if (const char* name = SDL_GetAudioDeviceName(i, 0)) {
+    if (const char* name = sdl->GetAudioDeviceName(i, 0)) {
       names.emplace_back(name);
     }
   }
@@ -86,12 +96,13 @@ std::vector<std::string> AudioEngine::outputDeviceNames() {
 
 AudioEngine::DeviceEvents AudioEngine::takeDeviceEvents() {
   DeviceEvents events;
-  if (!audioIsStarted) {
+  const SdlLibrary* sdl = sdlLibrary();
+  if (!audioIsStarted || sdl == nullptr) {
     return events;
   }
-  SDL_PumpEvents();
+  sdl->PumpEvents();
   SDL_Event event;
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) >
+  while (sdl->PeepEvents(&event, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) >
          0) {
     if (event.adevice.iscapture != 0) {
       continue;  // microphones are none of ours
@@ -105,6 +116,10 @@ bool AudioEngine::open(const char* name, int frequency, int bufferFrames, std::s
   if (isOpen()) {
     return true;
   }
+  const SdlLibrary* sdl = sdlLibrary(error);
+  if (sdl == nullptr) {
+    return false;
+  }
   SDL_AudioSpec wanted{};
   wanted.freq = frequency;
   wanted.format = AUDIO_S16SYS;
@@ -114,9 +129,9 @@ bool AudioEngine::open(const char* name, int frequency, int bufferFrames, std::s
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
   // The mixer's rate must be known before the callback runs: the device starts paused.
-  SDL_ClearError();
+  sdl->ClearError();
   const SDL_AudioDeviceID device =
-      SDL_OpenAudioDevice(name, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+      sdl->OpenAudioDevice(name, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
   if (device == 0) {
     if (error != nullptr) {
       *error = sdlError("the device did not open");
@@ -139,7 +154,7 @@ bool AudioEngine::open(const char* name, int frequency, int bufferFrames, std::s
   _wake.wait(lock, [this] { return _decoderRunning; });
   lock.unlock();
   _device = device;
-  SDL_PauseAudioDevice(device, 0);
+  sdl->PauseAudioDevice(device, 0);
   return true;
 }
 
@@ -155,7 +170,7 @@ void AudioEngine::close(int fadeMilliseconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  SDL_CloseAudioDevice(_device);
+  sdlLibrary()->CloseAudioDevice(_device);  // loaded: the device was opened
   _device = 0;
   {
     std::lock_guard lock(_mutex);
@@ -437,7 +452,7 @@ void AudioEngine::decoderLoop() {
   // are only as good as this thread's promptness: it takes the same priority (where
   // the system lets it), so that a busy machine starves neither. Its work is bounded
   // by what plays.
-  SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);
+  sdlLibrary()->SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL);  // loaded by open()
   std::unique_lock lock(_mutex);
   _decoderRunning = true;
   _wake.notify_all();

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "audio/SdlLibrary.h"
+
 namespace {
 
 constexpr std::size_t kBlockFrames = 1024;
@@ -43,6 +45,11 @@ std::unique_ptr<SoundFile> SoundFile::open(const std::string& path, int outputRa
     return fail("no output rate to decode for");
   }
 
+  std::string sdlProblem;
+  const SdlLibrary* sdl = sdlLibrary(&sdlProblem);
+  if (sdl == nullptr) {
+    return fail("cannot be resampled (" + sdlProblem + ")");
+  }
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (file == nullptr) {
@@ -55,10 +62,10 @@ std::unique_ptr<SoundFile> SoundFile::open(const std::string& path, int outputRa
   // Decoded floats are kept within full scale, as the other formats' are.
   sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
   SDL_AudioStream* stream =
-      SDL_NewAudioStream(AUDIO_F32SYS, 2, info.samplerate, AUDIO_F32SYS, 2, outputRate);
+      sdl->NewAudioStream(AUDIO_F32SYS, 2, info.samplerate, AUDIO_F32SYS, 2, outputRate);
   if (stream == nullptr) {
     sf_close(file);
-    return fail(std::string("cannot be resampled (") + SDL_GetError() + ")");
+    return fail(std::string("cannot be resampled (") + sdl->GetError() + ")");
   }
   std::unique_ptr<SoundFile> sound(new SoundFile());
   sound->_path = path;
@@ -74,11 +81,13 @@ std::unique_ptr<SoundFile> SoundFile::open(const std::string& path, int outputRa
 }
 
 SoundFile::~SoundFile() {
-  SDL_FreeAudioStream(_stream);
+  const SdlLibrary* sdl = sdlLibrary();  // loaded: open() made this sound
+  sdl->FreeAudioStream(_stream);
   sf_close(_file);
 }
 
 bool SoundFile::feed() {
+  const SdlLibrary* sdl = sdlLibrary();  // loaded: open() made this sound
   if (_fileEnded) {
     return false;
   }
@@ -88,7 +97,7 @@ bool SoundFile::feed() {
       _problem = _path + ": the sound could not be read to its end (" + sf_strerror(_file) + ")";
     }
     _fileEnded = true;
-    SDL_AudioStreamFlush(_stream);
+    sdl->AudioStreamFlush(_stream);
     return false;
   }
   const auto frames = static_cast<std::size_t>(got);
@@ -110,21 +119,23 @@ bool SoundFile::feed() {
       _stereo[2 * f + 1] = right / static_cast<float>(channels / 2);
     }
   }
-  SDL_AudioStreamPut(_stream, _stereo.data(), static_cast<int>(frames * 2 * sizeof(float)));
+  sdl->AudioStreamPut(_stream, _stereo.data(), static_cast<int>(frames * 2 * sizeof(float)));
   return true;
 }
 
 std::size_t SoundFile::read(float* out, std::size_t frames) {
+  const SdlLibrary* sdl = sdlLibrary();  // loaded: open() made this sound
   constexpr int kFrameBytes = 2 * sizeof(float);
   const int wanted = static_cast<int>(frames) * kFrameBytes;
-  while (SDL_AudioStreamAvailable(_stream) < wanted && feed()) {
+  while (sdl->AudioStreamAvailable(_stream) < wanted && feed()) {
   }
-  const int got = SDL_AudioStreamGet(_stream, out, wanted);
+  const int got = sdl->AudioStreamGet(_stream, out, wanted);
   return got > 0 ? static_cast<std::size_t>(got / kFrameBytes) : 0;
 }
 
 bool SoundFile::rewind() {
-  SDL_AudioStreamClear(_stream);
+  const SdlLibrary* sdl = sdlLibrary();  // loaded: open() made this sound
+  sdl->AudioStreamClear(_stream);
   _fileEnded = false;
   if (sf_seek(_file, 0, SEEK_SET) < 0) {
     _fileEnded = true;

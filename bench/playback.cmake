@@ -26,7 +26,8 @@ add_custom_target(bench_clips DEPENDS
   ${BENCH_CLIP_DIR}/clip-1s.mp3 ${BENCH_CLIP_DIR}/clip-3min.mp3
   ${BENCH_CLIP_DIR}/clip-10min.mp3 ${BENCH_CLIP_DIR}/clip-10min-noinfo.mp3)
 
-cueboard_benchmark(PlaybackLatencyBench SOURCES PlaybackLatencyBench.cpp LIBS cueboard_platform)
+cueboard_benchmark(PlaybackLatencyBench SOURCES PlaybackLatencyBench.cpp
+  LIBS cueboard_platform PkgConfig::SDL2)
 add_dependencies(PlaybackLatencyBench bench_clips)
 target_compile_definitions(PlaybackLatencyBench PRIVATE CUEBOARD_BENCH_CLIP_DIR="${BENCH_CLIP_DIR}")
 
@@ -34,7 +35,7 @@ target_compile_definitions(PlaybackLatencyBench PRIVATE CUEBOARD_BENCH_CLIP_DIR=
 # PipeWire and PulseAudio servers the program starts (as the sound output tests do).
 pkg_check_modules(PULSE_BENCH REQUIRED IMPORTED_TARGET libpulse libpulse-simple)
 cueboard_benchmark(VirtualMicLatencyBench SOURCES VirtualMicLatencyBench.cpp
-  LIBS cueboard_platform PkgConfig::PULSE_BENCH)
+  LIBS cueboard_platform PkgConfig::PULSE_BENCH PkgConfig::SDL2)
 add_dependencies(VirtualMicLatencyBench bench_clips)
 target_include_directories(VirtualMicLatencyBench PRIVATE ${CMAKE_SOURCE_DIR}/tests/board)
 target_compile_definitions(VirtualMicLatencyBench PRIVATE CUEBOARD_BENCH_CLIP_DIR="${BENCH_CLIP_DIR}")
