@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 
 #include "library/LibraryBackups.h"
 #include "library/LibraryGuard.h"
+#include "library/ZipLibrary.h"
 #include "litedb/LiteDatabase.h"
 #include "litedb/LiteResultSet.h"
 #include "platform/FileManager.h"
@@ -34,7 +34,10 @@ bool fail(std::string* error, const std::string& why) {
   return false;
 }
 
-std::string zipError(zip_t* archive) { return zip_strerror(archive); }
+// The functions below are called once exportTo() or importFrom() has loaded libzip.
+const ZipLibrary* loadedZip() { return zipLibrary(); }
+
+std::string zipError(zip_t* archive) { return loadedZip()->strerror(archive); }
 
 // A folder of its own in the data folder for the work under way, named as the file
 // manager names copies under way, so that what a crash leaves is cleared at next start.
@@ -75,16 +78,17 @@ std::string placeSound(const std::string& source, const std::string& name, std::
 
 bool extract(zip_t* archive, zip_uint64_t index, zip_uint64_t size, const fs::path& to,
              std::string* error) {
-  std::unique_ptr<zip_file_t, decltype(&zip_fclose)> entry(zip_fopen_index(archive, index, 0),
-                                                           &zip_fclose);
+  const ZipLibrary* zip = loadedZip();
+  std::unique_ptr<zip_file_t, decltype(zip->fclose)> entry(zip->fopen_index(archive, index, 0),
+                                                           zip->fclose);
   if (!entry) return fail(error, zipError(archive));
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
   if (!out) return fail(error, "无法写入 " + to.string());
   char buffer[1 << 16];
   zip_uint64_t total = 0;
   for (;;) {
-    const zip_int64_t got = zip_fread(entry.get(), buffer, sizeof buffer);
-    if (got < 0) return fail(error, zip_file_strerror(entry.get()));
+    const zip_int64_t got = zip->fread(entry.get(), buffer, sizeof buffer);
+    if (got < 0) return fail(error, zip->file_strerror(entry.get()));
     if (got == 0) break;
     total += zip_uint64_t(got);
     // More than the entry said it holds: not an archive of ours.
@@ -108,6 +112,9 @@ bool LibraryArchive::isAcceptableEntryName(const std::string& name) {
 }
 
 bool LibraryArchive::exportTo(LiteDatabase& db, const std::string& zipPath, std::string* error) {
+  std::string unavailable;
+  const ZipLibrary* zip = zipLibrary(&unavailable);
+  if (!zip) return fail(error, "无法导出：" + unavailable);
   std::error_code code;
   if (fs::exists(fs::symlink_status(zipPath, code))) return fail(error, zipPath + " 已经存在");
   Staging staging("export");
@@ -134,19 +141,19 @@ bool LibraryArchive::exportTo(LiteDatabase& db, const std::string& zipPath, std:
   }
 
   int zipCode = 0;
-  zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_EXCL, &zipCode);
+  zip_t* archive = zip->open(zipPath.c_str(), ZIP_CREATE | ZIP_EXCL, &zipCode);
   if (!archive) {
     zip_error_t reason;
-    zip_error_init_with_code(&reason, zipCode);
-    const std::string why = zip_error_strerror(&reason);
-    zip_error_fini(&reason);
+    zip->error_init_with_code(&reason, zipCode);
+    const std::string why = zip->error_strerror(&reason);
+    zip->error_fini(&reason);
     return fail(error, "无法创建 " + zipPath + "：" + why);
   }
   auto addFile = [&](const std::string& entry, const std::string& path) {
-    zip_source_t* source = zip_source_file(archive, path.c_str(), 0, -1);
+    zip_source_t* source = zip->source_file(archive, path.c_str(), 0, -1);
     if (!source) return false;
-    if (zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
-      zip_source_free(source);
+    if (zip->file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+      zip->source_free(source);
       return false;
     }
     return true;
@@ -158,13 +165,13 @@ bool LibraryArchive::exportTo(LiteDatabase& db, const std::string& zipPath, std:
   }
   if (!added) {
     const std::string why = zipError(archive);
-    zip_discard(archive);
+    zip->discard(archive);
     return fail(error, "无法写入 " + zipPath + "：" + why);
   }
   // libzip writes the whole archive to a temporary file beside it and renames it.
-  if (zip_close(archive) != 0) {
+  if (zip->close(archive) != 0) {
     const std::string why = zipError(archive);
-    zip_discard(archive);
+    zip->discard(archive);
     fs::remove(zipPath, code);
     return fail(error, "无法写入 " + zipPath + "：" + why);
   }
@@ -172,18 +179,21 @@ bool LibraryArchive::exportTo(LiteDatabase& db, const std::string& zipPath, std:
 }
 
 bool LibraryArchive::importFrom(LiteDatabase& db, const std::string& zipPath, std::string* error) {
+  std::string unavailable;
+  const ZipLibrary* zip = zipLibrary(&unavailable);
+  if (!zip) return fail(error, "无法导入：" + unavailable);
   int zipCode = 0;
-  std::unique_ptr<zip_t, decltype(&zip_discard)> archive(
-      zip_open(zipPath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &zipCode), &zip_discard);
+  std::unique_ptr<zip_t, decltype(zip->discard)> archive(
+      zip->open(zipPath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &zipCode), zip->discard);
   if (!archive) return fail(error, zipPath + " 不是可以读取的压缩包");
 
   // Every entry is looked at before anything is written.
-  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  const zip_int64_t count = zip->get_num_entries(archive.get(), 0);
   std::map<std::string, std::pair<zip_uint64_t, zip_uint64_t>> sounds;  // name: index, size
   std::optional<std::pair<zip_uint64_t, zip_uint64_t>> database;
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t stat;
-    if (zip_stat_index(archive.get(), zip_uint64_t(i), 0, &stat) != 0 ||
+    if (zip->stat_index(archive.get(), zip_uint64_t(i), 0, &stat) != 0 ||
         !(stat.valid & ZIP_STAT_NAME) || !(stat.valid & ZIP_STAT_SIZE)) {
       return fail(error, zipPath + " 已损坏");
     }
